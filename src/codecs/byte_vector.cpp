@@ -1,0 +1,68 @@
+#include "codecs/byte_vector.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "codecs/internal_fault.h"
+
+namespace native {
+
+static_assert(sizeof(std::size_t) == 8, "sizes are 64-bit on every target");
+
+ByteVector::~ByteVector() { std::free(data_); }
+
+ByteVector::ByteVector(ByteVector&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+ByteVector& ByteVector::operator=(ByteVector&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+bool ByteVector::reallocate(std::uint64_t new_capacity) noexcept {
+  // Past the signed range no allocator can deliver; do not even ask.
+  if (new_capacity > max_capacity) return false;
+  void* grown = std::realloc(data_, static_cast<std::size_t>(new_capacity));
+  if (grown == nullptr) return false;
+  data_ = static_cast<std::uint8_t*>(grown);
+  capacity_ = new_capacity;
+  return true;
+}
+
+bool ByteVector::try_reserve(std::uint64_t new_capacity) noexcept {
+  if (new_capacity <= capacity_) return true;
+  return reallocate(new_capacity);
+}
+
+bool ByteVector::try_grow(std::uint64_t additional) noexcept {
+  if (additional <= capacity_ - size_) return true;
+  if (additional > max_capacity - size_) return false;
+  const std::uint64_t needed = size_ + additional;
+  // capacity_ <= max_capacity, so doubling cannot wrap.
+  const std::uint64_t doubled = std::min(capacity_ * 2, max_capacity);
+  return reallocate(std::max(needed, doubled));
+}
+
+void ByteVector::commit(std::uint64_t count) {
+  if (count > capacity_ - size_) internal_fault("commit past the spare room");
+  size_ += count;
+}
+
+bool ByteVector::try_append(std::span<const std::uint8_t> bytes) noexcept {
+  if (bytes.empty()) return true;
+  if (!try_grow(bytes.size())) return false;
+  std::memcpy(data_ + size_, bytes.data(), bytes.size());
+  size_ += bytes.size();
+  return true;
+}
+
+}  // namespace native

@@ -1,0 +1,68 @@
+// Owned, growable byte array for outputs whose length is known only when
+// decoding ends.  Plain malloc/realloc/free: growth never zero-fills the
+// spare room, and realloc can move large blocks by remapping pages instead
+// of copying them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace native {
+
+class ByteVector {
+ public:
+  ByteVector() noexcept = default;
+  ~ByteVector();
+
+  ByteVector(ByteVector&& other) noexcept;
+  ByteVector& operator=(ByteVector&& other) noexcept;
+  ByteVector(const ByteVector&) = delete;
+  ByteVector& operator=(const ByteVector&) = delete;
+
+  std::uint8_t* data() noexcept { return data_; }
+  const std::uint8_t* data() const noexcept { return data_; }
+  std::uint64_t size() const noexcept { return size_; }
+  std::uint64_t capacity() const noexcept { return capacity_; }
+  bool empty() const noexcept { return size_ == 0; }
+  std::span<const std::uint8_t> bytes() const noexcept {
+    return {data_, static_cast<std::size_t>(size_)};
+  }
+
+  // Makes the capacity at least `new_capacity`, exactly that much if it has
+  // to grow.  False (vector unchanged) when the memory cannot be had.
+  bool try_reserve(std::uint64_t new_capacity) noexcept;
+
+  // Makes room for at least `additional` more bytes, growing geometrically:
+  // the new capacity is at least twice the old one.  False (vector
+  // unchanged) when the memory cannot be had.
+  bool try_grow(std::uint64_t additional) noexcept;
+
+  // The uninitialised bytes between size() and capacity().  Bytes written
+  // there become part of the vector through commit().
+  std::span<std::uint8_t> spare() noexcept {
+    return {data_ + size_, static_cast<std::size_t>(capacity_ - size_)};
+  }
+
+  // Adds `count` bytes written into spare() to the length.  More than the
+  // spare room is an internal fault.
+  void commit(std::uint64_t count);
+
+  // Appends a copy of `bytes`, growing geometrically if needed.  False
+  // (vector unchanged) when the memory cannot be had.  `bytes` must not
+  // point into this vector: growth may move it.
+  bool try_append(std::span<const std::uint8_t> bytes) noexcept;
+
+  void clear() noexcept { size_ = 0; }
+
+  // Largest capacity ever asked of the allocator.
+  static constexpr std::uint64_t max_capacity = INT64_MAX;
+
+ private:
+  bool reallocate(std::uint64_t new_capacity) noexcept;
+
+  std::uint8_t* data_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::uint64_t capacity_ = 0;
+};
+
+}  // namespace native
