@@ -1,0 +1,84 @@
+// Binding of vectorcall arguments to parameters, and their conversion into
+// byte spans, buffer views and 64-bit integers.  Every parameter of every
+// function is required and may be given by position or by keyword.
+#pragma once
+
+#include "lib/python.h"  // first: it sets feature macros
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "lib/pending_error.h"
+
+namespace native::py {
+
+inline constexpr std::size_t kMaxParameters = 3;
+
+struct ParameterDescription {
+  std::string_view function;  // "lzrw1_decompress"
+  std::array<std::string_view, kMaxParameters> names;
+  std::size_t count;
+};
+
+// Borrowed arguments, one slot per parameter; the caller keeps them alive.
+using ArgumentSlots = std::array<PyObject*, kMaxParameters>;
+
+// Fills `slots` or fails with the TypeError of a call that does not fit the
+// signature (no argument note).
+Result<ArgumentSlots> bind_arguments(const ParameterDescription& description,
+                                     PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
+
+// Adds the note "while processing '{parameter}'" to the error's exception.
+PendingError with_argument_note(PendingError error, std::string_view parameter);
+
+// A `bytes` object (or subclass), read in place: it cannot change, and the
+// caller's reference keeps it alive, so it may be read while detached.
+Result<std::span<const std::uint8_t>> convert_bytes_only(PyObject* object,
+                                                         std::string_view parameter);
+
+// A module-owned byte array of fixed length, not zero-filled.
+struct OwnedBytes {
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+  std::span<const std::uint8_t> bytes() const { return {data.get(), size}; }
+};
+
+// One acquired buffer export of unsigned bytes, released exactly once,
+// attached, when the view is destroyed.
+class BufferView {
+ public:
+  BufferView(BufferView&&) noexcept = default;
+  BufferView& operator=(BufferView&&) noexcept = default;
+  ~BufferView();
+
+  const Py_buffer& record() const { return *record_; }
+  std::uint64_t length() const { return static_cast<std::uint64_t>(record_->len); }
+  // The exporter's memory; only meaningful for a C-contiguous view.
+  std::span<const std::uint8_t> contiguous_bytes() const {
+    return {static_cast<const std::uint8_t*>(record_->buf), static_cast<std::size_t>(record_->len)};
+  }
+  bool is_c_contiguous() const;
+  // Releases the export now rather than at destruction.
+  void release() { record_.reset(); }
+  // A module-owned copy in row-major order, whatever the exporter's layout.
+  Result<OwnedBytes> copy() const;
+
+ private:
+  friend Result<BufferView> acquire_buffer(PyObject*, std::string_view);
+  explicit BufferView(std::unique_ptr<Py_buffer> record) : record_(record.release()) {}
+  struct Release {
+    void operator()(Py_buffer* record) const;
+  };
+  std::unique_ptr<Py_buffer, Release> record_;
+};
+
+Result<BufferView> acquire_buffer(PyObject* object, std::string_view parameter);
+
+Result<std::uint64_t> convert_unsigned(PyObject* object, std::string_view parameter);
+Result<std::int64_t> convert_signed(PyObject* object, std::string_view parameter);
+
+}  // namespace native::py

@@ -1,0 +1,137 @@
+// zlib_decompress and decompress_grd_blocks: the buffer input is copied
+// while attached (its exporter may be mutable), inflated detached into an
+// owned vector, and the vector copied detached into the result bytearray.
+#include "lib/python.h"  // first: it sets feature macros
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "codecs/byte_vector.h"
+#include "codecs/grid_blocks.h"
+#include "codecs/zlib_stream.h"
+#include "lib/arguments.h"
+#include "lib/frame.h"
+#include "lib/functions.h"
+
+namespace native::py {
+namespace {
+
+constexpr ParameterDescription kZlibParameters{"zlib_decompress", {"data"}, 1};
+constexpr ParameterDescription kGridParameters{
+    "decompress_grd_blocks", {"body", "payloads", "size_hint"}, 3};
+
+// The result bytearray holding a copy of `content`; the copy runs detached.
+Result<Ref> bytearray_from(const ByteVector& content) {
+  auto result = create_result_bytearray(content.size());
+  if (!result) return result.error();
+  if (!content.empty()) {
+    run_detached([&] { std::memcpy(result->bytes.data(), content.data(), content.size()); });
+  }
+  return std::move(result->object);
+}
+
+Result<Ref> zlib_decompress_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  auto slots = bind_arguments(kZlibParameters, args, nargs, kwnames);
+  if (!slots) return slots.error();
+  auto view = acquire_buffer((*slots)[0], "data");
+  if (!view) return view.error();
+  auto input = view->copy();
+  if (!input) return input.error();
+
+  auto inflated = run_detached([&] { return inflate_zlib_stream(input->bytes()); });
+  if (auto* failure = std::get_if<InflateFailure>(&inflated)) {
+    return PendingError(ExceptionType::value_error,
+                        std::string("zlib_decompress: ") + inflate_failure_text(*failure));
+  }
+  return bytearray_from(std::get<ByteVector>(inflated));
+}
+
+// At most this many locations are reserved up front from len(payloads), so
+// that a sequence reporting an absurd length cannot exhaust memory; the list
+// grows past it as items actually arrive.
+constexpr Py_ssize_t kMaxReservedLocations = 1 << 16;
+
+Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
+  constexpr std::string_view parameter = "payloads";
+  if (PyType_GetFlags(Py_TYPE(payloads)) & Py_TPFLAGS_UNICODE_SUBCLASS) {
+    return with_argument_note(
+        PendingError(ExceptionType::type_error, "Can't extract `str` to `Vec`"), parameter);
+  }
+  if (!PySequence_Check(payloads)) {
+    sequence_abc_type();  // the expected type named in the message
+    return with_argument_note(type_mismatch(payloads, "Sequence"), parameter);
+  }
+  std::vector<BlockLocation> locations;
+  const Py_ssize_t size_guess = PyObject_Size(payloads);
+  if (size_guess < 0) {
+    PyErr_Clear();
+  } else {
+    locations.reserve(static_cast<std::size_t>(std::min(size_guess, kMaxReservedLocations)));
+  }
+  Ref iterator = Ref::steal(PyObject_GetIter(payloads));
+  if (!iterator) return with_argument_note(fetch_error(), parameter);
+  for (;;) {
+    PyObject* next = nullptr;
+    const int status = PyIter_NextItem(iterator.get(), &next);
+    if (status < 0) return with_argument_note(fetch_error(), parameter);
+    if (status == 0) break;
+    Ref item = Ref::steal(next);
+    if (!(PyType_GetFlags(Py_TYPE(item.get())) & Py_TPFLAGS_TUPLE_SUBCLASS)) {
+      return with_argument_note(type_mismatch(item.get(), "tuple"), parameter);
+    }
+    const Py_ssize_t length = PyTuple_Size(item.get());
+    if (length != 2) {
+      return with_argument_note(
+          PendingError(ExceptionType::value_error,
+                       "expected tuple of length 2, but got tuple of length " +
+                           std::to_string(length)),
+          parameter);
+    }
+    auto offset = convert_unsigned(PyTuple_GetItem(item.get(), 0), parameter);
+    if (!offset) return offset.error();
+    auto size = convert_unsigned(PyTuple_GetItem(item.get(), 1), parameter);
+    if (!size) return size.error();
+    locations.push_back({*offset, *size});
+  }
+  return locations;
+}
+
+Result<Ref> decompress_grd_blocks_body(PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+  auto slots = bind_arguments(kGridParameters, args, nargs, kwnames);
+  if (!slots) return slots.error();
+  auto view = acquire_buffer((*slots)[0], "body");
+  if (!view) return view.error();
+  auto locations = convert_payloads((*slots)[1]);
+  if (!locations) return locations.error();
+  auto size_hint = convert_unsigned((*slots)[2], "size_hint");
+  if (!size_hint) return size_hint.error();
+  auto body = view->copy();
+  if (!body) return body.error();
+
+  GridBlocks blocks = run_detached([&] {
+    GridBlocks decoded = inflate_grid_blocks(body->bytes(), *locations, *size_hint);
+    std::vector<BlockLocation>().swap(*locations);
+    return decoded;
+  });
+  auto bytearray = bytearray_from(blocks.content);
+  if (!bytearray) return bytearray.error();
+  blocks.content = ByteVector();
+  *body = OwnedBytes();
+  view->release();
+  return build_result_tuple(blocks.blocks_decoded, std::move(*bytearray));
+}
+
+}  // namespace
+
+PyObject* zlib_decompress(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+  return entry_guard([&] { return zlib_decompress_body(args, nargs, kwnames); });
+}
+
+PyObject* decompress_grd_blocks(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+  return entry_guard([&] { return decompress_grd_blocks_body(args, nargs, kwnames); });
+}
+
+}  // namespace native::py
