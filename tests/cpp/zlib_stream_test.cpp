@@ -1,0 +1,563 @@
+#include "codecs/zlib_stream.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace native {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---------------------------------------------------------------- streams
+
+Bytes deflate_with(const Bytes& content, int level,
+                   int strategy = Z_DEFAULT_STRATEGY, int window_bits = 15,
+                   int mem_level = 8) {
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, window_bits, mem_level,
+                   strategy) != Z_OK) {
+    ADD_FAILURE() << "deflateInit2";
+    return {};
+  }
+  Bytes out(deflateBound(&stream, content.size()) + 64);
+  stream.next_in = const_cast<Bytef*>(content.data());
+  stream.avail_in = static_cast<uInt>(content.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+Bytes compress_with(const Bytes& content, int level) {
+  uLongf length = compressBound(content.size());
+  Bytes out(length);
+  EXPECT_EQ(compress2(out.data(), &length, content.data(), content.size(),
+                      level),
+            Z_OK);
+  out.resize(length);
+  return out;
+}
+
+// Mixed content: words, runs, noisy little-endian samples and random bytes,
+// so that every block type and both code kinds get used.
+Bytes mixed_content(std::size_t length, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  static const char* const words[] = {"line", "channel", "grid", "survey",
+                                      "dummy", "-1e32", "\n", " ", "0.25"};
+  Bytes out;
+  out.reserve(length);
+  while (out.size() < length) {
+    switch (random() % 4) {
+      case 0:
+        for (int i = 0; i < 40; ++i) {
+          const std::string word = words[random() % 9];
+          out.insert(out.end(), word.begin(), word.end());
+        }
+        break;
+      case 1:
+        out.insert(out.end(), random() % 2000, static_cast<std::uint8_t>(random()));
+        break;
+      case 2: {
+        float sample = 100.0f;
+        for (int i = 0; i < 200; ++i) {
+          sample += static_cast<float>(random() % 200) / 100.0f - 1.0f;
+          const auto* raw = reinterpret_cast<const std::uint8_t*>(&sample);
+          out.insert(out.end(), raw, raw + 4);
+        }
+        break;
+      }
+      default:
+        for (int i = 0; i < 300; ++i) out.push_back(static_cast<std::uint8_t>(random()));
+    }
+  }
+  out.resize(length);
+  return out;
+}
+
+Bytes random_bytes(std::size_t length, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes out(length);
+  for (auto& byte : out) byte = static_cast<std::uint8_t>(random());
+  return out;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes prefix(const Bytes& bytes, std::size_t length) {
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+// A two-byte zlib header with a correct check field.
+Bytes zlib_header(std::uint8_t cmf, std::uint8_t flg_high_bits) {
+  std::uint8_t flg = flg_high_bits & 0xe0;
+  flg = static_cast<std::uint8_t>(flg + (31 - (cmf * 256 + flg) % 31) % 31);
+  return {cmf, flg};
+}
+
+// LSB-first bit packing as DEFLATE stores it.
+class BitWriter {
+ public:
+  void bits(std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) bit((value >> i) & 1);
+  }
+  // Huffman codes go most significant bit first.
+  void code(std::uint32_t value, int length) {
+    for (int i = length - 1; i >= 0; --i) bit((value >> i) & 1);
+  }
+  Bytes finish() { return bytes_; }
+
+ private:
+  void bit(std::uint32_t value) {
+    if (used_ == 0) bytes_.push_back(0);
+    bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (value << used_));
+    used_ = (used_ + 1) % 8;
+  }
+  Bytes bytes_;
+  int used_ = 0;
+};
+
+// ---------------------------------------------------------- expectations
+
+std::string describe(const std::variant<ByteVector, InflateFailure>& outcome) {
+  if (const auto* failure = std::get_if<InflateFailure>(&outcome)) {
+    return inflate_failure_text(*failure);
+  }
+  return "content of " + std::to_string(std::get<ByteVector>(outcome).size()) +
+         " bytes";
+}
+
+void expect_content(const Bytes& input, const Bytes& content) {
+  const auto outcome = inflate_zlib_stream(input);
+  const auto* output = std::get_if<ByteVector>(&outcome);
+  ASSERT_NE(output, nullptr) << describe(outcome);
+  ASSERT_EQ(output->size(), content.size());
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), output->data()));
+}
+
+void expect_failure(const Bytes& input, InflateFailure expected) {
+  const auto outcome = inflate_zlib_stream(input);
+  const auto* failure = std::get_if<InflateFailure>(&outcome);
+  ASSERT_NE(failure, nullptr) << describe(outcome);
+  EXPECT_STREQ(inflate_failure_text(*failure), inflate_failure_text(expected));
+}
+
+// Independent inflater for differential runs: feeds the input and takes the
+// output in chunks of the given sizes, no staging buffer, no final flush.
+struct Reference {
+  enum Status { ok, corrupt, incomplete } status;
+  Bytes content;
+};
+
+Reference reference_inflate(const Bytes& input, std::size_t in_chunk,
+                            std::size_t out_chunk) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit(&stream), Z_OK);
+  Reference result{Reference::incomplete, {}};
+  Bytes window(out_chunk);
+  std::size_t fed = 0;
+  for (;;) {
+    if (stream.avail_in == 0 && fed < input.size()) {
+      const std::size_t count = std::min(in_chunk, input.size() - fed);
+      stream.next_in = const_cast<Bytef*>(input.data() + fed);
+      stream.avail_in = static_cast<uInt>(count);
+      fed += count;
+    }
+    stream.next_out = window.data();
+    stream.avail_out = static_cast<uInt>(window.size());
+    const int code = inflate(&stream, Z_NO_FLUSH);
+    result.content.insert(result.content.end(), window.begin(),
+                          window.end() - stream.avail_out);
+    if (code == Z_STREAM_END) {
+      result.status = Reference::ok;
+      break;
+    }
+    if (code == Z_BUF_ERROR) break;  // no progress: input used up
+    if (code != Z_OK) {
+      result.status = Reference::corrupt;
+      break;
+    }
+  }
+  inflateEnd(&stream);
+  if (result.status != Reference::ok) result.content.clear();
+  return result;
+}
+
+void expect_same_as_reference(const Bytes& input, std::size_t in_chunk,
+                              std::size_t out_chunk) {
+  const Reference expected = reference_inflate(input, in_chunk, out_chunk);
+  switch (expected.status) {
+    case Reference::ok:
+      expect_content(input, expected.content);
+      break;
+    case Reference::corrupt:
+      expect_failure(input, InflateFailure::corrupt);
+      break;
+    case Reference::incomplete:
+      expect_failure(input, InflateFailure::incomplete);
+      break;
+  }
+}
+
+// ------------------------------------------------------------------ tests
+
+TEST(InflateFailureText, Messages) {
+  EXPECT_STREQ(inflate_failure_text(InflateFailure::corrupt),
+               "corrupt deflate stream");
+  EXPECT_STREQ(inflate_failure_text(InflateFailure::incomplete),
+               "incomplete deflate stream");
+  EXPECT_STREQ(inflate_failure_text(InflateFailure::out_of_memory),
+               "out of memory");
+}
+
+TEST(InflateZlibStream, EmptyInputIsIncomplete) {
+  expect_failure({}, InflateFailure::incomplete);
+}
+
+TEST(InflateZlibStream, StreamOfEmptyContent) {
+  expect_content({0x78, 0x9c, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}, {});
+  for (int level = 0; level <= 9; ++level) {
+    expect_content(compress_with({}, level), {});
+  }
+}
+
+struct Setting {
+  int level;
+  int strategy;
+};
+
+class InflateSettings : public ::testing::TestWithParam<Setting> {};
+
+TEST_P(InflateSettings, RoundTrip) {
+  const auto [level, strategy] = GetParam();
+  for (std::size_t length : {1u, 2u, 257u, 4096u, 70000u, 300000u}) {
+    const Bytes content = mixed_content(length, static_cast<std::uint32_t>(length + level));
+    expect_content(deflate_with(content, level, strategy), content);
+  }
+  const Bytes noise = random_bytes(100000, 3);
+  expect_content(deflate_with(noise, level, strategy), noise);
+}
+
+std::vector<Setting> all_settings() {
+  std::vector<Setting> settings;
+  for (int level = 0; level <= 9; ++level) {
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE,
+                         Z_FIXED}) {
+      settings.push_back({level, strategy});
+    }
+  }
+  return settings;
+}
+
+INSTANTIATE_TEST_SUITE_P(LevelsAndStrategies, InflateSettings,
+                         ::testing::ValuesIn(all_settings()),
+                         [](const auto& info) {
+                           return "level" + std::to_string(info.param.level) +
+                                  "_strategy" +
+                                  std::to_string(info.param.strategy);
+                         });
+
+TEST(InflateZlibStream, SmallerWindowsAndMemoryLevels) {
+  const Bytes content = mixed_content(200000, 11);
+  for (int window_bits = 9; window_bits <= 15; ++window_bits) {
+    for (int mem_level : {1, 9}) {
+      expect_content(deflate_with(content, 6, Z_DEFAULT_STRATEGY, window_bits,
+                                  mem_level),
+                     content);
+    }
+  }
+}
+
+// Lengths on either side of the staging buffer and first-window sizes;
+// stored blocks make the input as long as the content.
+TEST(InflateZlibStream, LengthsAroundBufferBoundaries) {
+  for (std::size_t length :
+       {4095u, 4096u, 4097u, 16383u, 16384u, 16385u, 32767u, 32768u, 32769u,
+        65535u, 65536u, 65537u, 98304u, 131072u, 1000000u}) {
+    const Bytes noise = random_bytes(length, static_cast<std::uint32_t>(length));
+    expect_content(compress_with(noise, 0), noise);
+    expect_content(compress_with(noise, 6), noise);
+    const Bytes zeros(length, 0);
+    expect_content(compress_with(zeros, 9), zeros);
+  }
+}
+
+TEST(InflateZlibStream, InputLengthsAroundStagingBoundary) {
+  // Stored streams have 11 bytes of wrapper and block header around the
+  // content, so these inputs are 32768 - 1, 32768, 32768 + 1, ... bytes.
+  for (std::size_t input_length : {32767u, 32768u, 32769u, 65535u, 65536u, 65537u}) {
+    const Bytes content = random_bytes(input_length - 11, 5);
+    const Bytes stream = compress_with(content, 0);
+    ASSERT_EQ(stream.size(), input_length);
+    expect_content(stream, content);
+  }
+}
+
+TEST(InflateZlibStream, SeveralMegabytes) {
+  const Bytes content = mixed_content(9u << 20, 21);
+  expect_content(compress_with(content, 6), content);
+  expect_content(compress_with(content, 1), content);
+}
+
+TEST(InflateZlibStream, ExpansionPastThousandfold) {
+  const Bytes content(64u << 20, 0);
+  const Bytes stream = compress_with(content, 9);
+  ASSERT_GT(content.size() / stream.size(), 1000u);
+  expect_content(stream, content);
+}
+
+TEST(InflateZlibStream, TrailingBytesAreIgnored) {
+  const Bytes content = mixed_content(50000, 8);
+  const Bytes stream = compress_with(content, 6);
+  const Bytes other = compress_with(mixed_content(1000, 9), 6);
+  for (const Bytes& tail :
+       {Bytes{0}, Bytes{0xff, 0xff, 0xff}, random_bytes(100000, 1), other,
+        stream, Bytes(40000, 0x78)}) {
+    expect_content(concat(stream, tail), content);
+  }
+  // Also after a stream of no content.
+  expect_content(concat(compress_with({}, 6), stream), {});
+}
+
+TEST(InflateZlibStream, EveryPrefixOfShortStreamsIsIncomplete) {
+  const std::vector<Bytes> streams = {
+      compress_with({}, 6),
+      compress_with(mixed_content(1, 1), 0),
+      compress_with(mixed_content(300, 2), 0),
+      compress_with(mixed_content(300, 3), 9),
+      deflate_with(mixed_content(2000, 4), 9, Z_FIXED),
+      deflate_with(mixed_content(2000, 5), 9, Z_HUFFMAN_ONLY),
+      compress_with(Bytes(100000, 7), 9),
+  };
+  for (const Bytes& stream : streams) {
+    for (std::size_t length = 0; length < stream.size(); ++length) {
+      SCOPED_TRACE("prefix " + std::to_string(length) + " of " +
+                   std::to_string(stream.size()));
+      expect_failure(prefix(stream, length), InflateFailure::incomplete);
+    }
+  }
+}
+
+TEST(InflateZlibStream, PrefixesOfLongStreamIsIncomplete) {
+  const Bytes stream = compress_with(mixed_content(400000, 12), 6);
+  ASSERT_GT(stream.size(), 2u * 32768);
+  std::vector<std::size_t> lengths;
+  for (std::size_t length = 0; length < stream.size(); length += 997) {
+    lengths.push_back(length);
+  }
+  for (std::size_t boundary : {32768u, 65536u}) {
+    for (std::size_t length = boundary - 3; length <= boundary + 3; ++length) {
+      lengths.push_back(length);
+    }
+  }
+  for (std::size_t back = 1; back <= 8; ++back) {
+    lengths.push_back(stream.size() - back);
+  }
+  for (std::size_t length : lengths) {
+    SCOPED_TRACE("prefix " + std::to_string(length));
+    expect_failure(prefix(stream, length), InflateFailure::incomplete);
+  }
+}
+
+TEST(InflateZlibStream, ChangedTrailerByteIsCorrupt) {
+  for (const Bytes& content : {Bytes{}, mixed_content(5000, 4)}) {
+    const Bytes stream = compress_with(content, 6);
+    for (std::size_t back = 1; back <= 4; ++back) {
+      for (std::uint8_t flip : {0x01, 0x80, 0xff}) {
+        Bytes damaged = stream;
+        damaged[damaged.size() - back] ^= flip;
+        expect_failure(damaged, InflateFailure::corrupt);
+        // Followed by more bytes it is still a mismatch, not a cut.
+        expect_failure(concat(damaged, stream), InflateFailure::corrupt);
+      }
+    }
+  }
+}
+
+struct HeaderCase {
+  const char* name;
+  Bytes input;
+  InflateFailure expected;
+};
+
+class InflateHeaders : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(InflateHeaders, Classified) {
+  expect_failure(GetParam().input, GetParam().expected);
+}
+
+Bytes raw_deflate() {
+  const Bytes raw = deflate_with(mixed_content(3000, 6), 6, Z_DEFAULT_STRATEGY, -15);
+  // Not a valid zlib header by accident.
+  EXPECT_TRUE((raw[0] & 0x0f) != 8 || (raw[0] * 256 + raw[1]) % 31 != 0);
+  return raw;
+}
+
+Bytes with_body(Bytes header) {
+  const Bytes stream = compress_with(mixed_content(3000, 7), 6);
+  header.insert(header.end(), stream.begin() + 2, stream.end());
+  return header;
+}
+
+// Fixed-Huffman block holding one length-3 match at distance 1 and no
+// literal before it.
+Bytes distance_too_far_back() {
+  BitWriter writer;
+  writer.bits(1, 1);        // final block
+  writer.bits(1, 2);        // fixed Huffman codes
+  writer.code(0x01, 7);     // length code 257: length 3
+  writer.code(0x00, 5);     // distance code 0: distance 1
+  writer.code(0x00, 7);     // end of block
+  return concat({0x78, 0x01}, concat(writer.finish(), {0, 0, 0, 1}));
+}
+
+Bytes dictionary_header() { return zlib_header(0x78, 0x20 | 0x80); }
+
+std::vector<HeaderCase> header_cases() {
+  const Bytes gzip = deflate_with(mixed_content(3000, 6), 6, Z_DEFAULT_STRATEGY, 31);
+  return {
+      {"raw_deflate", raw_deflate(), InflateFailure::corrupt},
+      {"gzip", gzip, InflateFailure::corrupt},
+      {"gzip_magic_only", {0x1f, 0x8b}, InflateFailure::corrupt},
+      {"method_7", with_body(zlib_header(0x77, 0x80)), InflateFailure::corrupt},
+      {"method_15", with_body(zlib_header(0x7f, 0x80)), InflateFailure::corrupt},
+      {"window_field_8", with_body(zlib_header(0x88, 0x80)), InflateFailure::corrupt},
+      {"window_field_15", with_body(zlib_header(0xf8, 0x80)), InflateFailure::corrupt},
+      {"failing_header_check", with_body({0x78, 0x9d}), InflateFailure::corrupt},
+      {"header_check_only_two_bytes", {0x78, 0x9d}, InflateFailure::corrupt},
+      {"dictionary_with_identifier",
+       concat(dictionary_header(), {0x01, 0x02, 0x03, 0x04}), InflateFailure::corrupt},
+      {"dictionary_with_identifier_and_data",
+       with_body(concat(dictionary_header(), {0x01, 0x02, 0x03, 0x04, 0x78, 0x9c})),
+       InflateFailure::corrupt},
+      {"dictionary_header_alone", dictionary_header(), InflateFailure::incomplete},
+      {"dictionary_identifier_1_byte", concat(dictionary_header(), {0x01}),
+       InflateFailure::incomplete},
+      {"dictionary_identifier_3_bytes", concat(dictionary_header(), {0x01, 0x02, 0x03}),
+       InflateFailure::incomplete},
+      {"header_first_byte_only", {0x78}, InflateFailure::incomplete},
+      {"header_alone", {0x78, 0x9c}, InflateFailure::incomplete},
+      {"invalid_block_type", {0x78, 0x01, 0x07, 0x00, 0x00}, InflateFailure::corrupt},
+      {"distance_too_far_back", distance_too_far_back(), InflateFailure::corrupt},
+      {"stored_length_mismatch",
+       {0x78, 0x01, 0x01, 0x05, 0x00, 0xfa, 0xfe, 'h', 'e', 'l', 'l', 'o'},
+       InflateFailure::corrupt},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, InflateHeaders,
+                         ::testing::ValuesIn(header_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InflateZlibStream, HandMadeStreamsAreReadAsExpected) {
+  // The writer itself: a stored block "hello" and a fixed block 'a'.
+  expect_content({0x78, 0x01, 0x01, 0x05, 0x00, 0xfa, 0xff, 'h', 'e', 'l',
+                  'l', 'o', 0x06, 0x2c, 0x02, 0x15},
+                 {'h', 'e', 'l', 'l', 'o'});
+  BitWriter writer;
+  writer.bits(1, 1);
+  writer.bits(1, 2);
+  writer.code(0x30 + 'a', 8);  // literal 'a'
+  writer.code(0x01, 7);        // length 3
+  writer.code(0x00, 5);        // distance 1
+  writer.code(0x00, 7);        // end of block
+  const std::uint32_t adler = adler32(1, reinterpret_cast<const Bytef*>("aaaa"), 4);
+  const Bytes trailer = {static_cast<std::uint8_t>(adler >> 24),
+                         static_cast<std::uint8_t>(adler >> 16),
+                         static_cast<std::uint8_t>(adler >> 8),
+                         static_cast<std::uint8_t>(adler)};
+  expect_content(concat(concat({0x78, 0x01}, writer.finish()), trailer),
+                 {'a', 'a', 'a', 'a'});
+}
+
+// Damaged and cut streams, classified by an inflater that is fed in other
+// chunk sizes: the outcome must not depend on how input and output are cut.
+TEST(InflateZlibStream, MatchesReferenceOnDamagedStreams) {
+  std::mt19937 random(2024);
+  const std::vector<Bytes> originals = {
+      compress_with(mixed_content(3000, 1), 6),
+      compress_with(mixed_content(70000, 2), 1),
+      deflate_with(mixed_content(5000, 3), 9, Z_FIXED),
+      deflate_with(mixed_content(5000, 4), 9, Z_RLE),
+      compress_with(random_bytes(40000, 5), 0),
+  };
+  for (int round = 0; round < 1500; ++round) {
+    Bytes input = originals[random() % originals.size()];
+    switch (random() % 5) {
+      case 0:  // flip a few bits
+        for (int i = 1 + random() % 3; i > 0; --i) {
+          input[random() % input.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+        }
+        break;
+      case 1:  // overwrite a byte
+        input[random() % input.size()] = static_cast<std::uint8_t>(random());
+        break;
+      case 2:  // cut
+        input.resize(random() % input.size());
+        break;
+      case 3:  // drop a byte
+        input.erase(input.begin() + random() % input.size());
+        break;
+      default:  // insert a byte, then cut or append
+        input.insert(input.begin() + random() % input.size(),
+                     static_cast<std::uint8_t>(random()));
+        if (random() % 2) input.resize(random() % input.size());
+        break;
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t in_chunk = random() % 2 ? 1 + random() % 64 : input.size() + 1;
+    const std::size_t out_chunk = random() % 2 ? 1 + random() % 300 : 1 << 20;
+    expect_same_as_reference(input, in_chunk, out_chunk);
+  }
+}
+
+TEST(InflateZlibStream, MatchesReferenceOnRandomInputs) {
+  std::mt19937 random(77);
+  for (int round = 0; round < 3000; ++round) {
+    // A valid header, then noise: mostly corrupt, sometimes cut.
+    Bytes input = concat({0x78, 0x9c}, random_bytes(random() % 64, static_cast<std::uint32_t>(round)));
+    expect_same_as_reference(input, 7, 33);
+  }
+}
+
+// Runs in a child process: caps the address space a little above what is
+// mapped now, so that the output vector's growth fails, and exits with 0
+// when that is reported as out of memory.
+[[noreturn]] void inflate_with_capped_address_space(const Bytes& stream) {
+  long pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (96u << 20);
+  rlimit cap{};
+  cap.rlim_cur = limit;
+  cap.rlim_max = limit;
+  if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) std::_Exit(3);
+  const auto outcome = inflate_zlib_stream(stream);
+  const auto* failure = std::get_if<InflateFailure>(&outcome);
+  if (failure == nullptr) std::_Exit(4);
+  std::_Exit(*failure == InflateFailure::out_of_memory ? 0 : 5);
+}
+
+TEST(InflateZlibStreamDeathTest, GrowthFailureIsOutOfMemory) {
+  const Bytes stream = compress_with(Bytes(512u << 20, 0), 1);
+  EXPECT_EXIT(inflate_with_capped_address_space(stream),
+              ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace native
