@@ -3,6 +3,9 @@
 #                 reference-count run on the debug interpreter, then pytest)
 # PYTHON=/path/to/python3.15 uses that interpreter instead of fetching one.
 
+SHELL   := /bin/bash
+.SHELLFLAGS := -o pipefail -c
+
 BUILD   ?= build
 JOBS    ?= 2
 PY      := $(shell tools/provision-python)
