@@ -1,0 +1,294 @@
+#include "codecs/grid_blocks.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace native {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes compress_with(const Bytes& content, int level = 6) {
+  uLongf length = compressBound(content.size());
+  Bytes out(length);
+  EXPECT_EQ(compress2(out.data(), &length, content.data(), content.size(), level), Z_OK);
+  out.resize(length);
+  return out;
+}
+
+Bytes sample_content(std::size_t length, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes out(length);
+  // Compressible but not trivial: a slow walk with noise in the low bits.
+  std::uint8_t level = static_cast<std::uint8_t>(random());
+  for (auto& byte : out) {
+    if (random() % 8 == 0) level = static_cast<std::uint8_t>(level + random() % 5 - 2);
+    byte = static_cast<std::uint8_t>(level ^ (random() % 4));
+  }
+  return out;
+}
+
+// A grid body under construction: 16-byte sub-headers the payload locations
+// skip, as in the files.
+struct Body {
+  Bytes bytes;
+
+  BlockLocation add(const Bytes& payload) {
+    bytes.insert(bytes.end(), 16, 0xee);
+    const BlockLocation location{bytes.size(), payload.size()};
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return location;
+  }
+};
+
+Bytes concat(std::initializer_list<const Bytes*> parts) {
+  Bytes out;
+  for (const Bytes* part : parts) out.insert(out.end(), part->begin(), part->end());
+  return out;
+}
+
+void expect_blocks(const GridBlocks& blocks, std::uint64_t count, const Bytes& content) {
+  EXPECT_EQ(blocks.blocks_decoded, count);
+  ASSERT_EQ(blocks.content.size(), content.size());
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), blocks.content.data()));
+}
+
+// Every hint gives the same result.
+constexpr std::uint64_t kHints[] = {0, 1, 1000, std::uint64_t{1} << 40,
+                                    std::uint64_t{1} << 63, UINT64_MAX};
+
+void expect_blocks_for_every_hint(const Bytes& body, const std::vector<BlockLocation>& locations,
+                                  std::uint64_t count, const Bytes& content) {
+  for (std::uint64_t hint : kHints) {
+    SCOPED_TRACE("hint " + std::to_string(hint));
+    expect_blocks(inflate_grid_blocks(body, locations, hint), count, content);
+  }
+  SCOPED_TRACE("exact hint");
+  expect_blocks(inflate_grid_blocks(body, locations, content.size()), count, content);
+}
+
+class GridBlocksTest : public ::testing::Test {
+ protected:
+  GridBlocksTest()
+      : a_(sample_content(5000, 1)), b_(sample_content(70000, 2)), c_(sample_content(300, 3)) {
+    la_ = body_.add(compress_with(a_));
+    lb_ = body_.add(compress_with(b_, 1));
+    lc_ = body_.add(compress_with(c_, 9));
+  }
+
+  Body body_;
+  Bytes a_, b_, c_;
+  BlockLocation la_{}, lb_{}, lc_{};
+};
+
+TEST_F(GridBlocksTest, NoLocations) {
+  expect_blocks_for_every_hint(body_.bytes, {}, 0, {});
+  expect_blocks_for_every_hint({}, {}, 0, {});
+}
+
+TEST_F(GridBlocksTest, AllGoodBlocksConcatenateInListOrder) {
+  expect_blocks_for_every_hint(body_.bytes, {la_, lb_, lc_}, 3, concat({&a_, &b_, &c_}));
+  expect_blocks_for_every_hint(body_.bytes, {lc_, la_, lb_}, 3, concat({&c_, &a_, &b_}));
+}
+
+TEST_F(GridBlocksTest, LocationPastTheEndStopsThere) {
+  const std::uint64_t size = body_.bytes.size();
+  const BlockLocation past_end{lc_.offset, lc_.length + 1};
+  const BlockLocation beyond{size + 10, 5};
+  const BlockLocation starts_at_end_nonempty{size, 1};
+  for (const BlockLocation& bad : {past_end, beyond, starts_at_end_nonempty}) {
+    // Later locations are not looked at, even valid ones.
+    expect_blocks_for_every_hint(body_.bytes, {la_, lb_, bad, lc_}, 2, concat({&a_, &b_}));
+    expect_blocks_for_every_hint(body_.bytes, {bad, la_}, 0, {});
+  }
+}
+
+TEST_F(GridBlocksTest, LocationEndingAtTheEndIsDecoded) {
+  ASSERT_EQ(lc_.offset + lc_.length, body_.bytes.size());
+  expect_blocks_for_every_hint(body_.bytes, {lc_}, 1, c_);
+}
+
+TEST_F(GridBlocksTest, OverflowingEndStopsThere) {
+  for (const BlockLocation& bad :
+       {BlockLocation{1, UINT64_MAX}, BlockLocation{UINT64_MAX, 1},
+        BlockLocation{UINT64_MAX, UINT64_MAX}, BlockLocation{la_.offset, UINT64_MAX - la_.offset + 1},
+        BlockLocation{UINT64_MAX, 0}}) {
+    expect_blocks_for_every_hint(body_.bytes, {la_, bad, lb_}, 1, a_);
+  }
+}
+
+TEST_F(GridBlocksTest, ZeroLengthLocationStops) {
+  expect_blocks_for_every_hint(body_.bytes, {la_, {lb_.offset, 0}, lb_}, 1, a_);
+  // Even at the very end of the body, where it is in range.
+  expect_blocks_for_every_hint(body_.bytes, {la_, {body_.bytes.size(), 0}}, 1, a_);
+}
+
+TEST_F(GridBlocksTest, BlockOfNoContentCounts) {
+  Body body;
+  const BlockLocation empty = body.add({0x78, 0x9c, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+  const BlockLocation la = body.add(compress_with(a_));
+  expect_blocks_for_every_hint(body.bytes, {empty, la, empty, empty}, 4, a_);
+  expect_blocks_for_every_hint(body.bytes, {empty}, 1, {});
+}
+
+TEST_F(GridBlocksTest, FailingBlockAfterGoodOnesLeavesNothingOfIt) {
+  Bytes corrupt = compress_with(sample_content(100000, 9));
+  corrupt[corrupt.size() / 2] ^= 0x55;  // fails late, after much output
+  Bytes bad_check = compress_with(sample_content(4000, 10));
+  bad_check.back() ^= 1;
+  Bytes cut = compress_with(sample_content(4000, 11));
+  cut.pop_back();
+  for (const Bytes& payload : {corrupt, bad_check, cut, Bytes{0x1f, 0x8b, 0x08, 0x00}}) {
+    Body body = body_;
+    const BlockLocation bad = body.add(payload);
+    expect_blocks_for_every_hint(body.bytes, {la_, lb_, bad, lc_}, 2, concat({&a_, &b_}));
+  }
+}
+
+TEST_F(GridBlocksTest, BytesAfterTheStreamInItsRangeAreIgnored) {
+  Body body;
+  Bytes payload = compress_with(a_);
+  const Bytes more = compress_with(b_);
+  payload.insert(payload.end(), more.begin(), more.end());
+  payload.insert(payload.end(), 100, 0xab);
+  const BlockLocation location = body.add(payload);
+  expect_blocks_for_every_hint(body.bytes, {location, location}, 2, concat({&a_, &a_}));
+}
+
+TEST_F(GridBlocksTest, RepeatedAndOverlappingLocations) {
+  // The range of b plus the sub-header and payload of c still starts with
+  // b's stream.
+  const BlockLocation b_and_c{lb_.offset, lc_.offset + lc_.length - lb_.offset};
+  // a's payload taken together with the sub-header before it is not a stream.
+  const BlockLocation with_header{la_.offset - 16, la_.length + 16};
+  expect_blocks_for_every_hint(body_.bytes, {lb_, lb_, b_and_c, la_, lb_}, 5,
+                               concat({&b_, &b_, &b_, &a_, &b_}));
+  expect_blocks_for_every_hint(body_.bytes, {la_, with_header, la_}, 1, a_);
+}
+
+TEST_F(GridBlocksTest, CorrectHintIsReservedOnce) {
+  const Bytes content = concat({&a_, &b_, &c_});
+  const GridBlocks blocks = inflate_grid_blocks(body_.bytes, {{la_, lb_, lc_}}, content.size());
+  EXPECT_EQ(blocks.content.capacity(), content.size());
+  // A hint above what the payloads could ever inflate to is cut down.
+  const std::uint64_t most = (la_.length + lb_.length + lc_.length) * DEFLATE_MAX_EXPANSION;
+  for (std::uint64_t hint : {most + 1, std::uint64_t{1} << 63, UINT64_MAX}) {
+    const GridBlocks cut = inflate_grid_blocks(body_.bytes, {{la_, lb_, lc_}}, hint);
+    EXPECT_EQ(cut.content.capacity(), most);
+  }
+  // Only the locations before the first one out of range count.
+  const GridBlocks partial =
+      inflate_grid_blocks(body_.bytes, {{la_, {0, UINT64_MAX}, lb_, lb_}}, UINT64_MAX);
+  EXPECT_EQ(partial.blocks_decoded, 1u);
+  EXPECT_EQ(partial.content.capacity(), la_.length * DEFLATE_MAX_EXPANSION);
+}
+
+TEST(GridBlocks, StreamsOfEveryLevel) {
+  Body body;
+  std::vector<BlockLocation> locations;
+  Bytes expected;
+  for (int level = 0; level <= 9; ++level) {
+    const Bytes content = sample_content(20000 + level, static_cast<std::uint32_t>(level));
+    locations.push_back(body.add(compress_with(content, level)));
+    expected.insert(expected.end(), content.begin(), content.end());
+  }
+  expect_blocks_for_every_hint(body.bytes, locations, 10, expected);
+}
+
+// Reference: one location on its own through zlib's one-shot uncompress2
+// (which also stops at the end of the stream); nullopt when it fails.
+std::optional<Bytes> reference_block(const Bytes& body, const BlockLocation& location) {
+  if (location.offset > body.size() || location.length > body.size() - location.offset) {
+    return std::nullopt;
+  }
+  Bytes out(1 << 20);
+  uLongf out_length = out.size();
+  uLong in_length = location.length;
+  if (uncompress2(out.data(), &out_length, body.data() + location.offset, &in_length) != Z_OK) {
+    return std::nullopt;
+  }
+  out.resize(out_length);
+  return out;
+}
+
+TEST(GridBlocks, MatchesReferenceOnRandomBodies) {
+  std::mt19937 random(99);
+  for (int round = 0; round < 400; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Body body;
+    std::vector<BlockLocation> payloads;
+    for (int i = 1 + static_cast<int>(random() % 8); i > 0; --i) {
+      Bytes payload = compress_with(sample_content(random() % 3000, random()),
+                                    static_cast<int>(random() % 10));
+      switch (random() % 6) {
+        case 0:
+          payload.resize(random() % payload.size());
+          break;
+        case 1:
+          payload[random() % payload.size()] ^= 0x10;
+          break;
+        default:
+          break;
+      }
+      payloads.push_back(body.add(payload));
+    }
+    // Payloads in any order and repeated, and stray ranges.
+    std::vector<BlockLocation> locations;
+    for (int i = static_cast<int>(random() % 10); i > 0; --i) {
+      const std::uint32_t pick = random() % (payloads.size() + 1);
+      locations.push_back(pick < payloads.size()
+                              ? payloads[pick]
+                              : BlockLocation{random() % (body.bytes.size() + 2), random() % 50});
+    }
+    Bytes expected;
+    std::uint64_t expected_count = 0;
+    for (const BlockLocation& location : locations) {
+      const auto content = reference_block(body.bytes, location);
+      if (!content) break;
+      expected.insert(expected.end(), content->begin(), content->end());
+      ++expected_count;
+    }
+    const std::uint64_t hint = random() % 3 == 0 ? expected.size() : random() % 100000;
+    expect_blocks(inflate_grid_blocks(body.bytes, locations, hint), expected_count, expected);
+  }
+}
+
+// Runs in a child process with the address space capped: the second block
+// cannot grow its own vector and ends the loop quietly.
+[[noreturn]] void grid_with_capped_address_space(const Bytes& body,
+                                                 const std::vector<BlockLocation>& locations,
+                                                 std::uint64_t first_length) {
+  long pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (96u << 20);
+  rlimit cap{};
+  cap.rlim_cur = limit;
+  cap.rlim_max = limit;
+  if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) std::_Exit(3);
+  const GridBlocks blocks = inflate_grid_blocks(body, locations, 0);
+  if (blocks.blocks_decoded != 1) std::_Exit(4);
+  std::_Exit(blocks.content.size() == first_length ? 0 : 5);
+}
+
+TEST(GridBlocksDeathTest, BlockThatCannotGrowEndsTheLoopQuietly) {
+  Body body;
+  const Bytes small = sample_content(10000, 5);
+  const BlockLocation first = body.add(compress_with(small));
+  const BlockLocation huge = body.add(compress_with(Bytes(512u << 20, 0), 1));
+  EXPECT_EXIT(grid_with_capped_address_space(body.bytes, {first, huge, first}, small.size()),
+              ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace native
