@@ -1,0 +1,438 @@
+"""zlib_decompress against the plain-Python model and the standard zlib."""
+import array
+import random
+import sys
+import threading
+import time
+import zlib
+
+import pytest
+from hypothesis import assume, given, strategies as st
+
+import zlib_reference as reference
+
+EMPTY_CONTENT_STREAM = bytes.fromhex("789c030000000001")
+CORRUPT = "zlib_decompress: corrupt deflate stream"
+INCOMPLETE = "zlib_decompress: incomplete deflate stream"
+
+STRATEGIES = [zlib.Z_DEFAULT_STRATEGY, zlib.Z_FILTERED, zlib.Z_HUFFMAN_ONLY,
+              zlib.Z_RLE, zlib.Z_FIXED]
+
+
+def deflate(content, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, wbits=15,
+            memlevel=8, zdict=None):
+    args = (level, zlib.DEFLATED, wbits, memlevel, strategy)
+    compressor = (zlib.compressobj(*args) if zdict is None
+                  else zlib.compressobj(*args, zdict=zdict))
+    return compressor.compress(content) + compressor.flush()
+
+
+def mixed_content(length, seed):
+    """Words, runs, noisy samples and noise: every block type gets used."""
+    rng = random.Random(seed)
+    words = [b"line", b"channel", b"grid", b"survey", b"-1e32", b"\n", b" ", b"0.25"]
+    out = bytearray()
+    while len(out) < length:
+        kind = rng.randrange(4)
+        if kind == 0:
+            out += b"".join(rng.choice(words) for _ in range(40))
+        elif kind == 1:
+            out += bytes([rng.randrange(256)]) * rng.randrange(2000)
+        elif kind == 2:
+            sample = 100.0
+            for _ in range(200):
+                sample += rng.uniform(-1, 1)
+                out += array.array("f", [sample]).tobytes()
+        else:
+            out += rng.randbytes(300)
+    return bytes(out[:length])
+
+
+def outcome(function, *args):
+    """What a call gives: ("ok", result) or ("raised", type, args, notes)."""
+    try:
+        return ("ok", function(*args))
+    except Exception as error:
+        return ("raised", type(error), error.args, getattr(error, "__notes__", None))
+
+
+def check(native, data):
+    """The module and the model agree on `data`; returns the native outcome."""
+    got = outcome(native.zlib_decompress, data)
+    expected = outcome(reference.zlib_decompress, data)
+    assert got == expected
+    if got[0] == "ok":
+        assert type(got[1]) is bytearray
+        assert got[1] is not data
+    return got
+
+
+def expect_content(native, data, content):
+    result = native.zlib_decompress(data)
+    assert type(result) is bytearray
+    assert result == content
+    assert check(native, data) == ("ok", bytearray(content))
+
+
+def expect_error(native, data, message):
+    with pytest.raises(ValueError) as info:
+        native.zlib_decompress(data)
+    assert type(info.value) is ValueError
+    assert info.value.args == (message,)
+    assert not hasattr(info.value, "__notes__")
+    check(native, data)
+
+
+# -------------------------------------------------------- well-formed streams
+
+@pytest.mark.parametrize("strategy", STRATEGIES)
+@pytest.mark.parametrize("level", range(-1, 10))
+def test_every_level_and_strategy(native, level, strategy):
+    for length, seed in [(0, 0), (1, 1), (5000, 2), (150_000, 3)]:
+        content = mixed_content(length, seed + level)
+        stream = deflate(content, level, strategy)
+        assert zlib.decompress(stream) == content
+        expect_content(native, stream, content)
+
+
+@pytest.mark.parametrize("wbits", range(9, 16))
+@pytest.mark.parametrize("memlevel", [1, 9])
+def test_smaller_windows(native, wbits, memlevel):
+    content = mixed_content(100_000, wbits)
+    expect_content(native, deflate(content, 9, wbits=wbits, memlevel=memlevel), content)
+
+
+def test_empty_content(native):
+    expect_content(native, EMPTY_CONTENT_STREAM, b"")
+    for level in range(10):
+        expect_content(native, zlib.compress(b"", level), b"")
+
+
+def test_empty_input_is_incomplete(native):
+    expect_error(native, b"", INCOMPLETE)
+    expect_error(native, bytearray(), INCOMPLETE)
+    expect_error(native, memoryview(b""), INCOMPLETE)
+
+
+def test_several_megabytes(native):
+    content = mixed_content(12 << 20, 5)
+    stream = zlib.compress(content, 6)
+    result = native.zlib_decompress(stream)
+    assert result == zlib.decompress(stream) == content
+
+
+def test_expansion_past_thousandfold(native):
+    content = bytes(80 << 20)
+    stream = zlib.compress(content, 9)
+    assert len(content) > 1000 * len(stream)
+    assert native.zlib_decompress(stream) == content
+
+
+@pytest.mark.parametrize("length", [32767, 32768, 32769, 65536, 65537, 1 << 20])
+def test_stored_streams_around_staging_boundaries(native, length):
+    content = random.Random(length).randbytes(length)
+    for level in (0, 6):
+        expect_content(native, zlib.compress(content, level), content)
+
+
+# -------------------------------------------------------------- trailing bytes
+
+@pytest.mark.parametrize("tail", [
+    b"\x00", b"\xff" * 3, b"junk after the stream", bytes(70000),
+    zlib.compress(b"a second stream"), EMPTY_CONTENT_STREAM,
+    b"\x78\x9c",  # the start of another stream, cut
+])
+def test_trailing_bytes_are_ignored(native, tail):
+    content = mixed_content(40_000, 6)
+    stream = zlib.compress(content)
+    expect_content(native, stream + tail, content)
+    expect_content(native, EMPTY_CONTENT_STREAM + tail, b"")
+
+
+def test_same_stream_twice_gives_it_once(native):
+    content = mixed_content(3000, 7)
+    stream = zlib.compress(content)
+    expect_content(native, stream + stream, content)
+
+
+# ------------------------------------------------------------ cut and damaged
+
+SHORT_STREAMS = [
+    EMPTY_CONTENT_STREAM,
+    zlib.compress(b"x", 0),
+    zlib.compress(b"hello, hello, hello", 9),
+    deflate(mixed_content(700, 8), 9, zlib.Z_FIXED),
+    deflate(mixed_content(700, 9), 6, zlib.Z_HUFFMAN_ONLY),
+    zlib.compress(bytes(50_000), 9),
+]
+
+
+@pytest.mark.parametrize("stream", SHORT_STREAMS, ids=lambda s: f"{len(s)}bytes")
+def test_every_cut_is_incomplete(native, stream):
+    for length in range(len(stream)):
+        expect_error(native, stream[:length], INCOMPLETE)
+
+
+def test_cuts_of_a_longer_stream(native):
+    stream = zlib.compress(mixed_content(300_000, 10), 6)
+    lengths = list(range(0, len(stream), 1499))
+    lengths += [n for b in (32768, 65536) for n in range(b - 2, b + 3)]
+    lengths += [len(stream) - back for back in range(1, 9)]
+    for length in lengths:
+        expect_error(native, stream[:length], INCOMPLETE)
+
+
+@pytest.mark.parametrize("back", [1, 2, 3, 4])
+@pytest.mark.parametrize("flip", [0x01, 0x80, 0xFF])
+def test_changed_trailer_byte_is_corrupt(native, back, flip):
+    for content in (b"", mixed_content(4000, 11)):
+        stream = bytearray(zlib.compress(content))
+        stream[-back] ^= flip
+        expect_error(native, bytes(stream), CORRUPT)
+        expect_error(native, bytes(stream) + b"more", CORRUPT)
+
+
+def zlib_header(cmf, flags):
+    """Two header bytes whose check field makes them a multiple of 31."""
+    flg = flags & 0xE0
+    flg += (31 - (cmf * 256 + flg) % 31) % 31
+    return bytes([cmf, flg])
+
+
+BODY = zlib.compress(mixed_content(3000, 12))[2:]
+DICTIONARY_HEADER = zlib_header(0x78, 0x20 | 0x80)
+
+
+@pytest.mark.parametrize("data, message", [
+    pytest.param(deflate(mixed_content(3000, 13), wbits=-15), CORRUPT, id="raw_deflate"),
+    pytest.param(deflate(mixed_content(3000, 13), wbits=31), CORRUPT, id="gzip"),
+    pytest.param(b"\x1f\x8b", CORRUPT, id="gzip_magic"),
+    pytest.param(zlib_header(0x77, 0x80) + BODY, CORRUPT, id="method_7"),
+    pytest.param(zlib_header(0x88, 0x80) + BODY, CORRUPT, id="window_field_8"),
+    pytest.param(zlib_header(0xF8, 0x80) + BODY, CORRUPT, id="window_field_15"),
+    pytest.param(b"\x78\x9d" + BODY, CORRUPT, id="header_check"),
+    pytest.param(DICTIONARY_HEADER + b"\x01\x02\x03\x04", CORRUPT, id="dictionary_id"),
+    pytest.param(DICTIONARY_HEADER + b"\x01\x02\x03\x04" + BODY, CORRUPT,
+                 id="dictionary_id_and_data"),
+    pytest.param(DICTIONARY_HEADER, INCOMPLETE, id="dictionary_id_missing"),
+    pytest.param(DICTIONARY_HEADER + b"\x01", INCOMPLETE, id="dictionary_id_1_byte"),
+    pytest.param(DICTIONARY_HEADER + b"\x01\x02\x03", INCOMPLETE, id="dictionary_id_3_bytes"),
+    pytest.param(deflate(b"needs the dictionary " * 20, zdict=b"dictionary"), CORRUPT,
+                 id="stream_made_with_dictionary"),
+    pytest.param(b"\x78", INCOMPLETE, id="half_header"),
+    pytest.param(b"\x78\x9c", INCOMPLETE, id="header_only"),
+    pytest.param(b"\x78\x01\x07\x00", CORRUPT, id="invalid_block_type"),
+    # Fixed-code block whose first symbol is a match at distance 1.
+    pytest.param(b"\x78\x01\x03\x02\x00\x00\x00\x00\x01", CORRUPT, id="distance_too_far_back"),
+])
+def test_bad_streams(native, data, message):
+    expect_error(native, data, message)
+
+
+def test_raw_deflate_does_not_start_like_zlib():
+    raw = deflate(mixed_content(3000, 13), wbits=-15)
+    assert (raw[0] & 0x0F) != 8 or (raw[0] * 256 + raw[1]) % 31 != 0
+
+
+# ------------------------------------------------------------- argument forms
+
+def test_argument_forms_give_the_same_bytes(native):
+    content = mixed_content(20_000, 14)
+    stream = zlib.compress(content)
+    interleaved = bytearray(2 * len(stream))
+    interleaved[::2] = stream
+    interleaved[1::2] = b"\xAA" * len(stream)
+    forms = [
+        stream,
+        bytearray(stream),
+        memoryview(stream),
+        memoryview(bytearray(stream)),
+        memoryview(bytes(interleaved))[::2],
+        memoryview(interleaved)[::2],
+        memoryview(stream).cast("c"),
+        memoryview(bytes(2) + stream + bytes(3))[2:-3],
+        array.array("B", stream),
+    ]
+    numpy = pytest.importorskip("numpy")
+    padded = stream + bytes(-len(stream) % 2)
+    # Two dimensions, rows apart in memory: row-major order is the stream.
+    wide = numpy.zeros((len(padded) // 2, 4), dtype=numpy.uint8)
+    wide[:, :2] = numpy.frombuffer(padded, dtype=numpy.uint8).reshape(-1, 2)
+    forms += [
+        numpy.frombuffer(stream, dtype=numpy.uint8),
+        wide[:, :2],
+        # Column-major storage: memory order differs from logical order.
+        numpy.asfortranarray(numpy.frombuffer(padded, dtype=numpy.uint8).reshape(-1, 2)),
+    ]
+    assert not wide[:, :2].flags.c_contiguous
+    for data in forms:
+        result = native.zlib_decompress(data)
+        assert type(result) is bytearray
+        assert result == content
+        assert check(native, data)[0] == "ok"
+    # A strided view is read in logical order, not memory order.
+    expect_error(native, memoryview(interleaved)[1::2], CORRUPT)
+
+
+def test_argument_is_untouched_and_result_is_new(native):
+    stream = bytearray(zlib.compress(b"abc" * 100))
+    before = bytes(stream)
+    first = native.zlib_decompress(stream)
+    second = native.zlib_decompress(stream)
+    assert stream == before
+    assert first is not second and first == second
+    first[0:3] = b"xyz"  # writable, and not shared
+    assert second[0:3] == b"abc"
+    stream.extend(b"resizable again")  # no buffer export left behind
+    del stream[-30:]
+    with pytest.raises(ValueError):
+        native.zlib_decompress(stream)
+    stream.extend(b"and again after a failure")
+
+
+def test_keyword_argument(native):
+    assert native.zlib_decompress(data=EMPTY_CONTENT_STREAM) == bytearray()
+
+
+# ----------------------------------------------------- randomised comparisons
+
+contents = st.one_of(
+    st.binary(max_size=3000),
+    st.builds(lambda n, seed: mixed_content(n, seed),
+              st.integers(0, 60_000), st.integers(0, 2**32)),
+    st.builds(lambda b, n: b * n, st.binary(min_size=1, max_size=8), st.integers(0, 20_000)),
+)
+
+
+@given(content=contents, level=st.integers(-1, 9), strategy=st.sampled_from(STRATEGIES),
+       wbits=st.integers(9, 15), tail=st.binary(max_size=40))
+def test_random_streams(native, content, level, strategy, wbits, tail):
+    stream = deflate(content, level, strategy, wbits)
+    assert check(native, stream + tail) == ("ok", bytearray(content))
+
+
+@given(content=contents, level=st.integers(0, 9), data=st.data())
+def test_random_damage(native, content, level, data):
+    stream = bytearray(zlib.compress(content, level))
+    kind = data.draw(st.sampled_from(["flip", "set", "cut", "drop", "insert"]))
+    position = data.draw(st.integers(0, len(stream) - 1))
+    if kind == "flip":
+        stream[position] ^= 1 << data.draw(st.integers(0, 7))
+    elif kind == "set":
+        stream[position] = data.draw(st.integers(0, 255))
+    elif kind == "cut":
+        del stream[position:]
+    elif kind == "drop":
+        del stream[position]
+    else:
+        stream.insert(position, data.draw(st.integers(0, 255)))
+    check(native, bytes(stream))
+
+
+@given(data=st.binary(max_size=200))
+def test_random_bytes(native, data):
+    check(native, data)
+
+
+@given(body=st.binary(max_size=100), flags=st.integers(0, 255))
+def test_random_bytes_after_a_valid_header(native, body, flags):
+    check(native, zlib_header(0x78, flags) + body)
+
+
+# ------------------------------------------------------------------- threads
+
+def run_with_lock_watch(call):
+    """Runs `call` on this thread while another thread counts, and returns
+    how far it counted during the call.  With the switch interval out of
+    reach, the counter can only move while this thread has released the
+    interpreter lock of its own accord."""
+    state = {"count": 0, "stop": False}
+
+    def count():
+        while not state["stop"]:
+            state["count"] += 1
+            time.sleep(0.0001)  # hands the lock back
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    worker = threading.Thread(target=count)
+    try:
+        worker.start()
+        before = state["count"]
+        call()
+        moved = state["count"] - before
+    finally:
+        state["stop"] = True
+        worker.join()
+        sys.setswitchinterval(interval)
+    return moved
+
+
+@pytest.fixture(scope="module")
+def large():
+    """(content, stream): long enough that the inflation surely outlasts a
+    scheduling delay of the other thread."""
+    content = mixed_content(1 << 20, 15) * 24
+    return content, zlib.compress(content, 6)
+
+
+@pytest.mark.skipif(not getattr(sys, "_is_gil_enabled", lambda: True)(),
+                    reason="no lock to watch")
+def test_harness_sees_a_held_lock():
+    assert run_with_lock_watch(lambda: sum(range(3_000_000))) == 0
+
+
+def test_lock_is_released_while_inflating(native, large):
+    content, stream = large
+    result = []
+    moved = run_with_lock_watch(lambda: result.append(native.zlib_decompress(stream)))
+    assert moved > 0
+    assert result[0] == content
+
+
+def test_changes_to_a_bytearray_during_the_call_do_not_matter(native, large):
+    content, stream = large
+    data = bytearray(stream)
+    state = {"go": False, "stop": False, "changes": 0}
+
+    def scribble():
+        while not state["go"]:
+            time.sleep(0.0001)
+        junk = bytes(range(256)) * (len(data) // 256) + bytes(len(data) % 256)
+        while not state["stop"]:
+            data[:] = junk if state["changes"] % 2 == 0 else bytes(len(data))
+            state["changes"] += 1
+            time.sleep(0.0001)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    worker = threading.Thread(target=scribble)
+    try:
+        worker.start()
+        state["go"] = True  # seen by the worker only once the lock is released
+        result = native.zlib_decompress(data)
+        changes = state["changes"]
+    finally:
+        state["stop"] = True
+        worker.join()
+        sys.setswitchinterval(interval)
+    assert changes > 0
+    assert result == content
+
+
+def test_many_threads_at_once(native):
+    streams = [zlib.compress(mixed_content(200_000, seed), seed % 10) for seed in range(8)]
+    barrier = threading.Barrier(len(streams))
+    results = [None] * len(streams)
+
+    def work(index):
+        barrier.wait()
+        for _ in range(5):
+            results[index] = native.zlib_decompress(streams[index])
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(streams))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [bytearray(zlib.decompress(s)) for s in streams]
