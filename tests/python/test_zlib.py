@@ -1,6 +1,8 @@
 """zlib_decompress against the plain-Python model and the standard zlib."""
 import array
+import os
 import random
+import subprocess
 import sys
 import threading
 import time
@@ -436,3 +438,42 @@ def test_many_threads_at_once(native):
     for thread in threads:
         thread.join()
     assert results == [bytearray(zlib.decompress(s)) for s in streams]
+
+
+# ------------------------------------------------------------ exhausted memory
+
+CAPPED_SCRIPT = """
+import resource, sys, zlib
+import _native
+compressor = zlib.compressobj(1)
+zeros = bytes(1 << 20)
+stream = b"".join(compressor.compress(zeros) for _ in range(512)) + compressor.flush()
+small = zlib.compress(b"small" * 100)
+# Cap the address space a little above what is mapped now.
+with open("/proc/self/statm") as statm:
+    pages = int(statm.read().split()[0])
+limit = pages * resource.getpagesize() + (64 << 20)
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    _native.zlib_decompress(stream)
+    print("no error")
+except Exception as error:
+    print(type(error).__name__, error.args)
+body = small + stream + small
+count, content = _native.decompress_grd_blocks(
+    body, [(0, len(small)), (len(small), len(stream)), (0, len(small))], 0)
+print(count, content == b"small" * 100)
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="needs /proc and RLIMIT_AS")
+def test_output_that_cannot_grow(native):
+    """The output vector's growth failing is an orderly error; for a grid
+    block it ends the loop quietly."""
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(native.__file__))
+    done = subprocess.run([sys.executable, "-c", CAPPED_SCRIPT], env=env,
+                          capture_output=True, text=True, check=True)
+    assert done.stdout.splitlines() == [
+        "ValueError ('zlib_decompress: out of memory',)",
+        "1 True",
+    ]
