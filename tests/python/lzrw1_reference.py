@@ -1,6 +1,6 @@
 """Plain-Python models of the LZRW1 and Speed-chain decoders, and the test
 data generators that go with them (an LZRW1 encoder, a Speed-chain builder,
-survey-like content).
+survey-like content), and a watch on the interpreter lock.
 
 The decoders give the same bytes as the module's functions, or raise the
 same exception type with the same message, for the same arguments (within
@@ -12,6 +12,9 @@ to check by reading.
 import math
 import random
 import struct
+import sys
+import threading
+import time
 
 OUT_OF_INPUT = "lzrw1_decompress: ran out of input data"
 BAD_OFFSET = "lzrw1_decompress: back-reference offset out of range (corrupt data)"
@@ -189,6 +192,14 @@ def lzrw1_encode(content):
     return bytes(out)
 
 
+def run_stream(length):
+    """A stream of `length` bytes "a" (length > 241): one literal, then
+    copies of offset 1."""
+    first = b"\xfe\xffa" + b"\x0f\x01" * 15
+    group = b"\xff\xff" + b"\x0f\x01" * 16
+    return first + group * -(-(length - 241) // 256)
+
+
 def lzrw1_stream(items):
     """Packs items into a stream: an int is a literal byte, a pair
     (offset, length) a copy item (offset 0-4095, length 1-16)."""
@@ -286,3 +297,33 @@ def survey_like_content(size, seed):
                     value += rng.random()
                 out += struct.pack("<d", round(value / step) * step)
     return bytes(out[:size])
+
+
+# ---------------------------------------------------------------------------
+# Threads
+
+def lock_watch(call):
+    """Runs `call` on this thread while another thread counts, and returns
+    how far it counted during the call.  With the switch interval out of
+    reach, the counter can only move while this thread has released the
+    interpreter lock of its own accord."""
+    state = {"count": 0, "stop": False}
+
+    def count():
+        while not state["stop"]:
+            state["count"] += 1
+            time.sleep(0.0001)  # hands the lock back
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    worker = threading.Thread(target=count)
+    try:
+        worker.start()
+        before = state["count"]
+        call()
+        moved = state["count"] - before
+    finally:
+        state["stop"] = True
+        worker.join()
+        sys.setswitchinterval(interval)
+    return moved

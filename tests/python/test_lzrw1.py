@@ -1,14 +1,13 @@
 """lzrw1_decompress against the plain-Python model: the same bytes, or the
 same exception type and message."""
 import sys
-import threading
-import time
 
 import pytest
 from hypothesis import example, given, strategies as st
 
 import lzrw1_reference as reference
-from lzrw1_reference import BAD_OFFSET, OUT_OF_INPUT, lzrw1_encode, lzrw1_stream
+from lzrw1_reference import (BAD_OFFSET, OUT_OF_INPUT, lock_watch, lzrw1_encode, lzrw1_stream,
+                             run_stream)
 
 
 def outcome(function, *args):
@@ -212,40 +211,6 @@ def test_large_real_looking_data(native):
 
 
 # ----------------------------------------------------------------- threads
-
-def run_stream(length):
-    """A stream of `length` bytes "a": one literal, then copies of offset 1."""
-    first = b"\xfe\xffa" + b"\x0f\x01" * 15
-    group = b"\xff\xff" + b"\x0f\x01" * 16
-    return first + group * -(-(length - 241) // 256)
-
-
-def lock_watch(call):
-    """Runs `call` on this thread while another thread counts, and returns
-    how far it counted during the call.  With the switch interval out of
-    reach, the counter can only move while this thread has released the
-    interpreter lock of its own accord."""
-    state = {"count": 0, "stop": False}
-
-    def count():
-        while not state["stop"]:
-            state["count"] += 1
-            time.sleep(0.0001)  # hands the lock back
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000.0)
-    worker = threading.Thread(target=count)
-    try:
-        worker.start()
-        before = state["count"]
-        call()
-        moved = state["count"] - before
-    finally:
-        state["stop"] = True
-        worker.join()
-        sys.setswitchinterval(interval)
-    return moved
-
 
 @pytest.mark.skipif(not getattr(sys, "_is_gil_enabled", lambda: True)(),
                     reason="no lock to watch")
