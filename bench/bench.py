@@ -1,0 +1,739 @@
+"""Benchmarks of the _native module against what a user has without it.
+
+    python bench/bench.py [--quick] [--module-dir DIR] [--data-tool PATH]
+
+Every module function is timed against its alternatives (the plain-Python
+reference decoders in tests/python, Python's zlib, numpy) on data generated
+here: synthetic sets from fixed seeds, and a "mixed" corpus of this machine's
+own text files and binaries, coded with the project's LZRW1 encoder and Speed
+chain builder (the data tool, bench/bench_data.cpp).  One table of
+comparisons, then the scaling of each function over sizes spanning at least
+100x, then the throughput of the functions with one and two threads.
+
+Each comparison runs in a fresh subprocess, and the peak memory of each side
+in a fresh subprocess of its own, so that no allocator state carries over.
+Peak memory is the growth of the process's resident high-water mark (VmHWM,
+the figure getrusage reports as ru_maxrss) over the resident size just before
+the call, reset through /proc/self/clear_refs where the kernel allows it.
+VmHWM is read from /proc because ru_maxrss of a child started by vfork+exec,
+as subprocess does, can still carry the parent's peak.
+
+Every result is checked against the content it was made from.  The exit
+status is 1 when a module function gives a wrong result or fails, never
+because of a time; --quick (for CI) uses small data and few repetitions.
+"""
+import argparse
+import gc
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+KiB = 1024
+MiB = 1024 * KiB
+
+SPEED_STORED_RAW = 0xF0E1D2C3
+SEED = 20261208
+
+# --------------------------------------------------------------- helpers
+
+
+def size_label(n):
+    for unit, name in ((MiB, "MiB"), (KiB, "KiB")):
+        if n >= unit and n % unit == 0:
+            return f"{n // unit} {name}"
+    if n >= MiB:
+        return f"{n / MiB:.1f} MiB"
+    if n >= KiB:
+        return f"{n / KiB:.1f} KiB"
+    return f"{n} B"
+
+
+def time_label(seconds):
+    if seconds is None:
+        return "-"
+    if seconds >= 1:
+        return f"{seconds:.2f} s"
+    if seconds >= 1e-3:
+        return f"{seconds * 1e3:.2f} ms"
+    return f"{seconds * 1e6:.1f} us"
+
+
+def proc_status_kib(field):
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def reset_peak_rss():
+    """Sets the resident high-water mark to the current resident size."""
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+        return True
+    except OSError:
+        return False
+
+
+def best_time(call, budget, min_reps, max_reps):
+    """(best, median) seconds of repeated calls, garbage collection off as
+    timeit does; at least min_reps calls, more while within budget."""
+    times = []
+    started = time.perf_counter()
+    gc_was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        while len(times) < min_reps or (
+                len(times) < max_reps and time.perf_counter() - started < budget):
+            t0 = time.perf_counter()
+            result = call()
+            times.append(time.perf_counter() - t0)
+            del result
+    finally:
+        if gc_was_enabled:
+            gc.enable()
+    return min(times), statistics.median(times)
+
+
+# ------------------------------------------------------------ data sets
+#
+# A data set is a dict: function, label, files (name -> path, read as bytes
+# in the worker), params (JSON-able), in_size, out_size.
+
+
+class DataMaker:
+    def __init__(self, tool, directory):
+        self.tool = tool
+        self.directory = directory
+        self.cache = {}
+
+    def _run(self, args, stdin=None):
+        done = subprocess.run([self.tool, *map(str, args)], input=stdin,
+                              stdout=subprocess.PIPE, check=True)
+        return done.stdout
+
+    def content(self, name, size, seed=SEED):
+        key = ("content", name, size, seed)
+        if key not in self.cache:
+            self.cache[key] = self._run(["content", name, size, seed])
+            assert len(self.cache[key]) == size
+        return self.cache[key]
+
+    def lzrw1(self, content, literal=False):
+        return self._run(["lzrw1_literal" if literal else "lzrw1"], stdin=content)
+
+    def speed(self, content, coding):
+        return self._run(["speed", coding], stdin=content)
+
+    def column(self, count, width, min_name, max_name, seed=SEED):
+        return self._run(["column", count, width, min_name, max_name, seed])
+
+    def save(self, tag, **blobs):
+        paths = {}
+        for name, blob in blobs.items():
+            path = os.path.join(self.directory, f"{tag}.{name}")
+            with open(path, "wb") as f:
+                f.write(blob)
+            paths[name] = path
+        return paths
+
+
+def lzrw1_set(maker, label, size):
+    if label == "all-literal":
+        content = maker.content("random", size)
+        stream = maker.lzrw1(content, literal=True)
+    else:
+        content = maker.content({"long-run": "long_run"}.get(label, label), size)
+        stream = maker.lzrw1(content)
+    tag = f"lzrw1-{label}-{size}"
+    return dict(function="lzrw1_decompress", label=label,
+                files=maker.save(tag, input=stream, expect=content),
+                params={}, in_size=len(stream), out_size=size)
+
+
+def speed_set(maker, coding, source, size):
+    content = maker.content(source, size)
+    blob = maker.speed(content, coding)
+    label = {"stored_raw": "stored-raw", "lzrw1": "LZRW1",
+             "automatic": "auto"}[coding] + f" chain, {source}"
+    tag = f"speed-{coding}-{source}-{size}"
+    return dict(function="decode_speed_blob", label=label,
+                files=maker.save(tag, input=blob, expect=content),
+                params={}, in_size=len(blob), out_size=size)
+
+
+def zlib_set(maker, size, source="mixed"):
+    content = maker.content(source, size)
+    stream = zlib.compress(content, 6)
+    tag = f"zlib-{source}-{size}"
+    return dict(function="zlib_decompress", label=f"{source} {size_label(size)}",
+                files=maker.save(tag, input=stream, expect=content),
+                params={}, in_size=len(stream), out_size=size)
+
+
+def grid_set(maker, total, block):
+    content = maker.content("grid", total)
+    body = bytearray()
+    payloads = []
+    for pos in range(0, total, block):
+        payload = zlib.compress(content[pos:pos + block], 6)
+        body += b"\xab" * 16                      # the block's sub-header
+        payloads.append((len(body), len(payload)))
+        body += payload
+    tag = f"grid-{total}-{block}"
+    return dict(function="decompress_grd_blocks",
+                label=f"{size_label(block)} blocks x{len(payloads)}",
+                files=maker.save(tag, input=bytes(body), expect=content),
+                params={"payloads": payloads, "size_hint": total},
+                in_size=len(body), out_size=total)
+
+
+def column_set(maker, shape, count):
+    if shape == "narrow":
+        width, lo, hi = 16, 16, 16
+        label = f"narrow {count // 1000}k x 16 B, full"
+    else:
+        width, lo, hi = 64, 5, 8
+        label = f"wide {count // 1000}k x 64 B, 5-8 chars"
+    column = maker.column(count, width, lo, hi)
+    max_len = 0
+    for start in range(0, len(column), width):
+        nul = column.find(b"\0", start, start + width)
+        max_len = max(max_len, width if nul < 0 else nul - start)
+    tag = f"column-{shape}-{count}"
+    return dict(function="decode_fixed_width_strings_ucs4", label=label,
+                files=maker.save(tag, input=column),
+                params={"width": width, "count": count, "max_len": max_len},
+                in_size=len(column), out_size=count * max_len * 4)
+
+
+# ------------------------------------------------------------- the calls
+#
+# Built in the worker: (callable, check) pairs for the module function and
+# each alternative.  A check takes the call's result and returns True when
+# it is right.
+
+ALTERNATIVES = {
+    "lzrw1_decompress": ["reference"],
+    "decode_speed_blob": ["reference"],
+    "zlib_decompress": ["zlib.decompress", "bytearray(decompressobj)", "reference"],
+    "decompress_grd_blocks": ["per-block loop", "reference"],
+    "decode_fixed_width_strings_ucs4": ["per-record expr", "numpy astype"],
+}
+
+ALTERNATIVE_TEXT = {
+    "reference": "plain-Python reference",
+    "zlib.decompress": "zlib.decompress",
+    "bytearray(decompressobj)": "bytearray(decompressobj().decompress)",
+    "per-block loop": "out += decompressobj().decompress(body[o:o+n])",
+    "per-record expr": "per-record split/decode",
+    "numpy astype": "np.frombuffer(S{w}).astype(U{max_len})",
+}
+
+
+def load_references():
+    sys.path.insert(0, os.path.join(ROOT, "tests", "python"))
+    refs = {}
+    for module_name, names in (("lzrw1_reference", ("lzrw1_decompress", "decode_speed_blob")),
+                               ("zlib_reference", ("zlib_decompress", "decompress_grd_blocks"))):
+        try:
+            module = __import__(module_name)
+        except ImportError:
+            continue
+        for name in names:
+            if callable(getattr(module, name, None)):
+                refs[name] = getattr(module, name)
+    return refs
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def build_calls(native, ds, want):
+    """{"native": (call, check), alternative: (call, check) or None}, with
+    only the entries named in `want`."""
+    fn = ds["function"]
+    files, params = ds["files"], ds["params"]
+    data = read(files["input"])
+    expect = read(files["expect"]) if "expect" in files else None
+    refs = load_references() if any(w != "native" for w in want) else {}
+    calls = {}
+
+    def equal_expect(result):
+        return result == expect
+
+    if fn == "lzrw1_decompress":
+        n = len(expect)
+        calls["native"] = (lambda: native.lzrw1_decompress(data, 0, n), equal_expect)
+        ref = refs.get("lzrw1_decompress")
+        calls["reference"] = ref and (lambda: ref(data, 0, n), equal_expect)
+    elif fn == "decode_speed_blob":
+        n = len(expect)
+        calls["native"] = (lambda: native.decode_speed_blob(data, n), equal_expect)
+        ref = refs.get("decode_speed_blob")
+        calls["reference"] = ref and (lambda: ref(data, n), equal_expect)
+    elif fn == "zlib_decompress":
+        calls["native"] = (lambda: native.zlib_decompress(data), equal_expect)
+        calls["zlib.decompress"] = (lambda: zlib.decompress(data), equal_expect)
+        calls["bytearray(decompressobj)"] = (
+            lambda: bytearray(zlib.decompressobj().decompress(data)), equal_expect)
+        ref = refs.get("zlib_decompress")
+        calls["reference"] = ref and (lambda: ref(data), equal_expect)
+    elif fn == "decompress_grd_blocks":
+        payloads = [tuple(p) for p in params["payloads"]]
+        hint = params["size_hint"]
+
+        def grid_ok(result):
+            return result[0] == len(payloads) and result[1] == expect
+
+        def per_block_loop():
+            out = bytearray()
+            for off, length in payloads:
+                out += zlib.decompressobj().decompress(data[off:off + length])
+            return len(payloads), out
+
+        calls["native"] = (lambda: native.decompress_grd_blocks(data, payloads, hint), grid_ok)
+        calls["per-block loop"] = (per_block_loop, grid_ok)
+        ref = refs.get("decompress_grd_blocks")
+        calls["reference"] = ref and (lambda: ref(data, payloads, hint), grid_ok)
+    elif fn == "decode_fixed_width_strings_ucs4":
+        import numpy as np
+        width, count, max_len = params["width"], params["count"], params["max_len"]
+
+        def per_record():
+            return [data[i * width:(i + 1) * width].split(b"\x00")[0]
+                    .decode("ascii", errors="replace") for i in range(count)]
+
+        def native_array():
+            found, buffer = native.decode_fixed_width_strings_ucs4(data, width, count)
+            return np.frombuffer(buffer, dtype=f"<U{found}")
+
+        # The list every implementation must match, made once, untimed.
+        truth = per_record() if ds.get("check", True) else None
+
+        def array_ok(array):
+            return truth is None or (array.dtype == np.dtype(f"<U{max_len}")
+                                     and array.tolist() == truth)
+
+        calls["native"] = (native_array, array_ok)
+        calls["per-record expr"] = (per_record, lambda result: truth is None or result == truth)
+        calls["numpy astype"] = (
+            lambda: np.frombuffer(data, dtype=f"S{width}").astype(f"U{max_len}"), array_ok)
+    else:
+        raise ValueError(f"unknown function {fn}")
+    return {name: calls.get(name) for name in want}
+
+
+# ---------------------------------------------------------------- workers
+
+
+def import_native(module_dir):
+    if module_dir:
+        sys.path.insert(0, module_dir)
+    import _native
+    return _native
+
+
+def worker_compare(job):
+    """Checks and times the module function and one alternative."""
+    native = import_native(job["module_dir"])
+    ds, alt = job["dataset"], job["alternative"]
+    calls = build_calls(native, ds, ["native", alt])
+    out = {"native_ok": None, "alt_ok": None, "native": None, "alt": None, "error": None}
+    budget, reps = job["budget"], job["reps"]
+    try:
+        call, check = calls["native"]
+        out["native_ok"] = bool(check(call()))
+    except Exception as error:  # a failing module function is a wrong result
+        out["native_ok"] = False
+        out["error"] = f"{type(error).__name__}: {error}"
+    if out["native_ok"]:
+        out["native"] = best_time(calls["native"][0], budget, reps[0], reps[1])
+    if calls[alt] is not None:
+        call, check = calls[alt]
+        try:
+            out["alt_ok"] = bool(check(call()))
+        except Exception as error:
+            out["alt_ok"] = False
+            out["alt_error"] = f"{type(error).__name__}: {error}"
+        if out["alt_ok"]:
+            # Slow alternatives get one call (or a few) within the budget.
+            out["alt"] = best_time(call, budget, 1, reps[1])
+    return out
+
+
+def worker_memory(job):
+    """Peak resident growth of the first call of one implementation."""
+    native = import_native(job["module_dir"])
+    calls = build_calls(native, dict(job["dataset"], check=False), [job["which"]])
+    entry = calls[job["which"]]
+    if entry is None:
+        return {"peak": None}
+    call = entry[0]
+    gc.collect()
+    exact = reset_peak_rss()
+    before = proc_status_kib("VmRSS")
+    result = call()
+    peak = proc_status_kib("VmHWM")
+    del result
+    if before is None or peak is None:
+        import resource
+        return {"peak": None, "method": "unavailable",
+                "maxrss": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss}
+    return {"peak": max(0, peak - before) * 1024, "method": "exact" if exact else "upper"}
+
+
+def worker_scaling(job):
+    """Native time per call for each data set of one function."""
+    native = import_native(job["module_dir"])
+    rows = []
+    for ds in job["datasets"]:
+        call, check = build_calls(native, dict(ds, check=False), ["native"])["native"]
+        ok = bool(check(call()))
+        best = best_time(call, job["budget"], job["reps"][0], job["reps"][1]) if ok else None
+        rows.append({"ok": ok, "time": best})
+    return {"rows": rows}
+
+
+def worker_threads(job):
+    """Wall time of one call alone and of two calls on two threads at once."""
+    native = import_native(job["module_dir"])
+    call, check = build_calls(native, dict(job["dataset"], check=False), ["native"])["native"]
+    if not check(call()):
+        return {"ok": False}
+    calls_per_thread = job["calls"]
+
+    def run(threads):
+        barrier = threading.Barrier(threads + 1)
+        done = []
+
+        def body():
+            barrier.wait()
+            for _ in range(calls_per_thread):
+                call()
+            done.append(time.perf_counter())
+
+        workers = [threading.Thread(target=body) for _ in range(threads)]
+        for w in workers:
+            w.start()
+        barrier.wait()
+        start = time.perf_counter()
+        for w in workers:
+            w.join()
+        return max(done) - start
+
+    one = min(run(1) for _ in range(job["trials"]))
+    two = min(run(2) for _ in range(job["trials"]))
+    return {"ok": True, "one": one, "two": two}
+
+
+def worker_selfcheck(job):
+    """Known answers, error kinds included: the README's examples."""
+    import struct
+    native = import_native(job["module_dir"])
+    failures = []
+
+    def expect(label, got, want):
+        if got != want:
+            failures.append(f"{label}: got {got!r}, want {want!r}")
+
+    def expect_raises(label, kind, call):
+        try:
+            call()
+        except kind:
+            return
+        except Exception as error:
+            failures.append(f"{label}: raised {type(error).__name__}, want {kind.__name__}")
+            return
+        failures.append(f"{label}: no exception, want {kind.__name__}")
+
+    expect("ping", native.ping(), "pong")
+    expect("zlib", native.zlib_decompress(zlib.compress(b"channel data") + b"\0" * 100),
+           bytearray(b"channel data"))
+    expect_raises("zlib empty", ValueError, lambda: native.zlib_decompress(b""))
+    expect("lzrw1", native.lzrw1_decompress(bytes.fromhex("02 00 61 0F 01"), 0, 17),
+           bytearray(b"a" * 17))
+    expect_raises("lzrw1 short", IndexError,
+                  lambda: native.lzrw1_decompress(bytes.fromhex("00 00 41"), 0, 2))
+    blob = (b"\0" * 8 + struct.pack("<i", 1) + b"\0" * 4
+            + struct.pack("<iiI", 5, 17, SPEED_STORED_RAW) + b"hello")
+    expect("speed", native.decode_speed_blob(blob, 0), bytearray(b"hello"))
+    expect_raises("speed subtype", ValueError,
+                  lambda: native.decode_speed_blob(b"\0" * 8 + struct.pack("<i", 2) + b"\0" * 20, 0))
+    body = zlib.compress(b"row 0 ") + zlib.compress(b"row 1 ")
+    expect("grid", native.decompress_grd_blocks(body, [(0, 14), (14, 14)], 12),
+           (2, bytearray(b"row 0 row 1 ")))
+    expect("grid stops", native.decompress_grd_blocks(body, [(0, 14), (14, 99)], 0),
+           (1, bytearray(b"row 0 ")))
+    expect("fixed", native.decode_fixed_width_strings_ucs4(b"a\0b\xff\xfe\0", 3, 2),
+           (2, bytearray(bytes.fromhex("61000000 00000000 fdff0000 fdff0000"))))
+    return {"failures": failures}
+
+
+WORKERS = {"compare": worker_compare, "memory": worker_memory, "scaling": worker_scaling,
+           "threads": worker_threads, "selfcheck": worker_selfcheck}
+
+
+def spawn(job):
+    """Runs one worker job in a fresh interpreter; its JSON result."""
+    done = subprocess.run([sys.executable, os.path.abspath(__file__), "--worker"],
+                          input=json.dumps(job).encode(), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        return {"crashed": done.stderr.decode(errors="replace")[-2000:]}
+    return json.loads(done.stdout)
+
+
+# ------------------------------------------------------------------ plans
+
+
+def plan(maker, quick):
+    if quick:
+        lz, speed_size, chain_size = 64 * KiB, 64 * KiB, 256 * KiB
+        zlib_sizes, grid_total, columns = [1 * KiB, 64 * KiB], 256 * KiB, 20_000
+    else:
+        lz, speed_size, chain_size = 4 * MiB, 4 * MiB, 16 * MiB
+        zlib_sizes, grid_total, columns = [1 * KiB, 64 * KiB, 1 * MiB, 64 * MiB], 16 * MiB, 1_000_000
+    sets = []
+    for label in ("all-literal", "long-run", "mixed", "survey"):
+        sets.append(lzrw1_set(maker, label, lz))
+    sets.append(speed_set(maker, "stored_raw", "mixed", chain_size))
+    sets.append(speed_set(maker, "lzrw1", "mixed", speed_size))
+    sets.append(speed_set(maker, "automatic", "survey", speed_size))
+    for size in zlib_sizes:
+        sets.append(zlib_set(maker, size))
+    for block in (1 * KiB, 4 * KiB, 16 * KiB, 64 * KiB):
+        sets.append(grid_set(maker, grid_total, block))
+    sets.append(column_set(maker, "narrow", columns))
+    sets.append(column_set(maker, "wide", columns))
+    return sets
+
+
+def scaling_plan(maker, quick):
+    if quick:
+        sizes, zsizes, records = [1 * KiB, 16 * KiB, 128 * KiB], [1 * KiB, 16 * KiB, 128 * KiB], [1000, 10_000, 100_000]
+    else:
+        sizes = [16 * KiB, 256 * KiB, 4 * MiB, 16 * MiB]
+        zsizes = [1 * KiB, 64 * KiB, 4 * MiB, 64 * MiB]
+        records = [10_000, 100_000, 1_000_000]
+    groups = [
+        ("lzrw1_decompress", [lzrw1_set(maker, "mixed", s) for s in sizes]),
+        ("decode_speed_blob", [speed_set(maker, "lzrw1", "mixed", s) for s in sizes]),
+        ("decode_speed_blob", [speed_set(maker, "stored_raw", "mixed", s) for s in sizes]),
+        ("zlib_decompress", [zlib_set(maker, s) for s in zsizes]),
+        ("decompress_grd_blocks", [grid_set(maker, s, min(s, 16 * KiB)) for s in sizes]),
+        ("decode_fixed_width_strings_ucs4", [column_set(maker, "wide", n) for n in records]),
+    ]
+    return groups
+
+
+def threads_plan(maker, quick):
+    size = 256 * KiB if quick else 8 * MiB
+    return [
+        lzrw1_set(maker, "mixed", size),
+        speed_set(maker, "lzrw1", "mixed", size),
+        zlib_set(maker, size),
+        grid_set(maker, size, 16 * KiB),
+        column_set(maker, "wide", 20_000 if quick else 1_000_000),
+    ]
+
+
+# ------------------------------------------------------------------ output
+
+
+def print_table(headers, rows, aligns):
+    widths = [max(len(str(h)), *(len(str(r[i])) for r in rows)) if rows else len(h)
+              for i, h in enumerate(headers)]
+
+    def line(cells):
+        return "| " + " | ".join(str(c).rjust(w) if a == "r" else str(c).ljust(w)
+                                 for c, w, a in zip(cells, widths, aligns)) + " |"
+
+    print(line(headers))
+    print("|" + "|".join(("-" * (w + 1) + ":") if a == "r" else ("-" * (w + 2))
+                         for w, a in zip(widths, aligns)) + "|")
+    for row in rows:
+        print(line(row))
+
+
+def machine_header(module_dir):
+    cpu = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    try:
+        import numpy
+        numpy_version = numpy.__version__
+    except ImportError:
+        numpy_version = "absent"
+    load = os.getloadavg()
+    print(f"date:        {time.strftime('%Y-%m-%d %H:%M:%S %Z')}")
+    print(f"machine:     {platform.node()}, {cpu}, {os.cpu_count()} logical CPUs, "
+          f"Linux {platform.release()}")
+    print(f"interpreter: {sys.executable}, Python {platform.python_version()} "
+          f"({'free-threaded' if not getattr(sys, '_is_gil_enabled', lambda: True)() else 'GIL'}), "
+          f"numpy {numpy_version}, zlib {zlib.ZLIB_RUNTIME_VERSION} (shared by _native in this process)")
+    print(f"module:      {module_dir}")
+    print(f"load:        {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} (1/5/15 min) at start")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="small data, few repetitions; for CI")
+    parser.add_argument("--module-dir", default=os.path.join(ROOT, "build", "python"))
+    parser.add_argument("--data-tool", default=os.path.join(ROOT, "build-bench", "bench", "native_bench_data"))
+    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+
+    if args.worker:
+        job = json.loads(sys.stdin.buffer.read())
+        print(json.dumps(WORKERS[job["kind"]](job)))
+        return 0
+
+    if not os.access(args.data_tool, os.X_OK):
+        print(f"bench.py: no data tool at {args.data_tool}; build it with tools/run-bench "
+              f"(or cmake -DNATIVE_BUILD_BENCHMARKS=ON)", file=sys.stderr)
+        return 2
+    module_dir = os.path.abspath(args.module_dir)
+    quick = args.quick
+    budget = 0.05 if quick else 0.6
+    reps = [1, 3] if quick else [3, 50]
+    broken = []
+    started = time.perf_counter()
+
+    machine_header(module_dir)
+    directory = tempfile.mkdtemp(prefix="native-bench-")
+    try:
+        maker = DataMaker(args.data_tool, directory)
+
+        check = spawn({"kind": "selfcheck", "module_dir": module_dir})
+        if "crashed" in check:
+            broken.append(f"known answers: worker crashed:\n{check['crashed']}")
+        else:
+            broken += [f"known answers: {f}" for f in check["failures"]]
+
+        # ---------------------------------------------------- comparisons
+        print("\nComparisons: best of repeated calls; ratio = alternative time / native time;"
+              "\nMB/s = output MB (1e6 bytes) per second of the native call; peak/out ="
+              "\nresident memory growth during the call / output size.\n")
+        sets = plan(maker, quick)
+        refs_present = set(load_references())
+        native_memory = {}
+        rows = []
+        for ds in sets:
+            fn = ds["function"]
+            for alt in ALTERNATIVES[fn]:
+                job = {"kind": "compare", "module_dir": module_dir, "dataset": ds,
+                       "alternative": alt, "budget": budget, "reps": reps}
+                res = spawn(job)
+                key = (fn, ds["label"], ds["in_size"])
+                if "crashed" in res:
+                    broken.append(f"{fn} {ds['label']}: worker crashed:\n{res['crashed']}")
+                    continue
+                if not res["native_ok"]:
+                    broken.append(f"{fn} {ds['label']}: wrong result {res.get('error') or ''}")
+                if res["alt_ok"] is False:
+                    print(f"warning: alternative {alt} gave a wrong result on {fn} {ds['label']}"
+                          f" {res.get('alt_error', '')}", file=sys.stderr)
+                if key not in native_memory:
+                    mem = spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
+                                 "which": "native"})
+                    native_memory[key] = mem.get("peak")
+                alt_mem = (spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
+                                  "which": alt}).get("peak")
+                           if res["alt_ok"] else None)
+                out_size = ds["out_size"]
+                native_t = res["native"][0] if res["native"] else None
+                alt_t = res["alt"][0] if res["alt"] else None
+                if alt == "reference" and fn not in refs_present:
+                    alt_text = "plain-Python reference (not present yet)"
+                else:
+                    alt_text = ALTERNATIVE_TEXT[alt]
+                rows.append([
+                    fn, ds["label"], size_label(ds["in_size"]), size_label(out_size),
+                    time_label(native_t), alt_text, time_label(alt_t),
+                    f"{alt_t / native_t:.1f}x" if native_t and alt_t else "-",
+                    f"{out_size / native_t / 1e6:.0f}" if native_t else "-",
+                    f"{native_memory[key] / out_size:.2f}" if native_memory[key] is not None else "-",
+                    f"{alt_mem / out_size:.2f}" if alt_mem is not None else "-",
+                ])
+        print_table(["function", "data set", "in", "out", "native", "alternative", "alt time",
+                     "ratio", "MB/s", "peak/out", "alt peak/out"],
+                    rows, "llrrrlrrrrr")
+
+        # -------------------------------------------------------- scaling
+        print("\nScaling: native time per call and per output byte over sizes spanning >= 100x.\n")
+        rows = []
+        for fn, group in scaling_plan(maker, quick):
+            res = spawn({"kind": "scaling", "module_dir": module_dir, "datasets": group,
+                         "budget": budget, "reps": reps})
+            if "crashed" in res:
+                broken.append(f"{fn} scaling: worker crashed:\n{res['crashed']}")
+                continue
+            for ds, r in zip(group, res["rows"]):
+                if not r["ok"]:
+                    broken.append(f"{fn} {ds['label']} (scaling): wrong result")
+                    continue
+                t = r["time"][0]
+                rows.append([fn, ds["label"], size_label(ds["in_size"]), size_label(ds["out_size"]),
+                             time_label(t), f"{t / ds['out_size'] * 1e9:.3f}",
+                             f"{ds['out_size'] / t / 1e6:.0f}"])
+        print_table(["function", "data set", "in", "out", "time/call", "ns/out byte", "MB/s"],
+                    rows, "llrrrrr")
+
+        # -------------------------------------------------------- threads
+        print("\nThreads: wall time of calls on one thread, and of the same calls on each of two"
+              "\nthreads at once (2 cores); 2T/1T is 1.0 for perfect overlap, 2.0 when serialised.\n")
+        rows = []
+        calls = 1 if quick else 3
+        for ds in threads_plan(maker, quick):
+            res = spawn({"kind": "threads", "module_dir": module_dir, "dataset": ds,
+                         "calls": calls, "trials": 2 if quick else 5})
+            fn = ds["function"]
+            if "crashed" in res or not res["ok"]:
+                broken.append(f"{fn} {ds['label']} (threads): wrong result or crash")
+                continue
+            out = ds["out_size"] * calls
+            rows.append([fn, ds["label"], f"{calls} x {size_label(ds['out_size'])}",
+                         time_label(res["one"]), time_label(res["two"]),
+                         f"{res['two'] / res['one']:.2f}",
+                         f"{out / res['one'] / 1e6:.0f}", f"{2 * out / res['two'] / 1e6:.0f}"])
+        print_table(["function", "data set", "per thread", "1 thread", "2 threads", "2T/1T",
+                     "MB/s 1T", "MB/s 2T"], rows, "llrrrrrr")
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+
+    load = os.getloadavg()
+    print(f"\nload at end: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}; "
+          f"run took {time.perf_counter() - started:.0f} s")
+    if broken:
+        print("\nBROKEN:", file=sys.stderr)
+        for b in broken:
+            print(f"  {b}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
