@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::size_t CODE_POINT_SIZE = 4;  // UCS-4
 constexpr std::uint32_t REPLACEMENT_CHARACTER = 0xFFFD;
+static_assert(CODE_POINT_SIZE == sizeof(std::uint32_t));
 
 // Bytes before the first NUL of [record, record + n), or n without one.
 inline std::uint64_t scan_for_nul(const std::uint8_t* record, std::uint64_t n) {
