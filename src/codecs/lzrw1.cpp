@@ -40,11 +40,10 @@ DecodeStatus bad_offset() { return index_error(LZRW1_MESSAGE_BAD_OFFSET); }
 // 16 writable bytes at dst and offset >= 1 bytes already produced.
 inline void copy_match_block(std::uint8_t* dst, std::uint64_t offset, std::uint64_t length) {
   const std::uint8_t* src = dst - offset;
-  if (offset >= 16) {
-    std::memcpy(dst, src, 16);
-  } else if (offset >= 8) {
-    // The second half's source ends before dst + 8, so it reads only bytes
-    // already final or written by the first half.
+  if (offset >= 8) [[likely]] {
+    // One branch for all long offsets.  The second half's source ends
+    // before dst + 8, so it reads only bytes already final or written by
+    // the first half.
     std::memcpy(dst, src, 8);
     std::memcpy(dst + 8, src + 8, 8);
   } else if (offset == 1) {
@@ -75,24 +74,27 @@ DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_
                        static_cast<unsigned>(in[read_pos + 1]) << 8) |
                       0x10000u;  // sentinel above the 16 item bits
       read_pos += 2;
-      while (bits != 1) {
-        if ((bits & 1) == 0) {
-          const unsigned run = static_cast<unsigned>(std::countr_zero(bits));
-          std::memcpy(out + produced, in + read_pos, kBlock);
-          produced += run;
-          read_pos += run;
-          bits >>= run;
-        } else {
-          const std::uint8_t b0 = in[read_pos];
-          const std::uint8_t b1 = in[read_pos + 1];
-          read_pos += 2;
-          const std::uint64_t offset = (static_cast<std::uint64_t>(b0 >> 4) << 8) | b1;
-          const std::uint64_t length = (b0 & 0x0Fu) + 1;
-          if (offset - 1 >= produced) return bad_offset();  // also offset 0
-          copy_match_block(out + produced, offset, length);
-          produced += length;
-          bits >>= 1;
-        }
+      for (;;) {
+        // A run of 0 to 16 literals, moved as one block whatever its
+        // length (no literal-or-copy branch to mispredict), then a copy
+        // unless the group is done.  Every block move happens while at
+        // least one item of the group is left, as the room bound assumes.
+        const unsigned run = static_cast<unsigned>(std::countr_zero(bits));
+        std::memcpy(out + produced, in + read_pos, kBlock);
+        produced += run;
+        read_pos += run;
+        bits >>= run;
+        if (bits == 1) break;
+        const std::uint8_t b0 = in[read_pos];
+        const std::uint8_t b1 = in[read_pos + 1];
+        read_pos += 2;
+        const std::uint64_t offset = (static_cast<std::uint64_t>(b0 >> 4) << 8) | b1;
+        const std::uint64_t length = (b0 & 0x0Fu) + 1;
+        if (offset - 1 >= produced) return bad_offset();  // also offset 0
+        copy_match_block(out + produced, offset, length);
+        produced += length;
+        bits >>= 1;
+        if (bits == 1) break;
       }
       continue;
     }
