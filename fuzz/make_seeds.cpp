@@ -1,0 +1,326 @@
+// Writes the fuzzers' seed corpora: valid inputs made by the project's own
+// encoders (LZRW1, Speed chains) and by zlib, plus the edge cases of each
+// format, in the layouts of fuzz_input.h.
+//
+//   make_seeds DIR     writes DIR/<fuzzer>/seed-NNN for every fuzzer
+//
+// Seeds stay below 64 KiB, the largest input the fuzzers are run with.
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "codecs/speed_blob.h"
+#include "fuzz_input.h"
+#include "lzrw1_encoder.h"
+#include "speed_builder.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+namespace fz = native::fuzz;
+namespace td = native::testdata;
+
+constexpr std::size_t MAX_SEED_SIZE = 65536;
+
+class Corpus {
+ public:
+  Corpus(const fs::path& root, const std::string& name) : dir_(root / name) {
+    fs::create_directories(dir_);
+  }
+  ~Corpus() { std::printf("  %-12s %3d seeds\n", dir_.filename().c_str(), count_); }
+
+  void add(const Bytes& seed) {
+    if (seed.size() > MAX_SEED_SIZE) throw std::logic_error("seed too large");
+    char name[32];
+    std::snprintf(name, sizeof name, "seed-%03d", count_++);
+    std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
+    if (!out) throw std::runtime_error("cannot write " + (dir_ / name).string());
+  }
+
+ private:
+  fs::path dir_;
+  int count_ = 0;
+};
+
+Bytes concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes random_bytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes out(n);
+  for (auto& byte : out) byte = static_cast<std::uint8_t>(random());
+  return out;
+}
+
+// Contents of several kinds: survey-like records, text, runs, noise.
+std::vector<Bytes> sample_contents() {
+  std::vector<Bytes> contents;
+  for (std::size_t size : {1u, 2u, 17u, 100u, 1000u, 5000u, 16368u}) {
+    contents.push_back(td::survey_like_content(size, size));
+  }
+  contents.push_back(text("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"));
+  contents.push_back(Bytes(3000, 0));
+  contents.push_back(random_bytes(700, 7));
+  Bytes pattern;
+  for (int i = 0; i < 2000; ++i) pattern.push_back(static_cast<std::uint8_t>("abcdefghij"[i % 7]));
+  contents.push_back(pattern);
+  return contents;
+}
+
+// ------------------------------------------------------------------- LZRW1
+
+void lzrw1_seeds(const fs::path& root) {
+  Corpus corpus(root, "lzrw1");
+  auto add = [&](std::uint16_t length, std::uint16_t start, const Bytes& input) {
+    Bytes seed;
+    fz::append_lzrw1_case_head(seed, length, start);
+    corpus.add(concat(seed, input));
+  };
+  // The format's small cases: a literal, a clipped overlapping copy, a
+  // copy first, offset 0.
+  add(1, 0, {0x00, 0x00, 0x41});
+  add(2, 0, {0x00, 0x00, 0x41});
+  add(17, 0, {0x02, 0x00, 0x61, 0x0F, 0x01});
+  add(5, 0, {0x02, 0x00, 0x61, 0x0F, 0x01});
+  add(3, 0, {0x01, 0x00, 0x20, 0x01});
+  add(3, 0, {0x02, 0x00, 0x61, 0x20, 0x00});
+  add(0, 9, {});
+  add(1, 0x8000, {0x00, 0x00, 0x41});  // start 2^64 - 1
+  for (const Bytes& content : sample_contents()) {
+    if (content.size() > 0xFFFF) continue;
+    const Bytes stream = td::lzrw1_encode(content);
+    const auto length = static_cast<std::uint16_t>(content.size());
+    add(length, 0, stream);
+    add(length, 5, concat(random_bytes(5, 1), stream));          // stream after junk
+    add(length, 0, concat(stream, random_bytes(40, 2)));         // trailing bytes
+    if (!stream.empty()) add(length, 0, Bytes(stream.begin(), stream.end() - 1));  // cut
+  }
+}
+
+// ------------------------------------------------------------ Speed chains
+
+void speed_seeds(const fs::path& root) {
+  Corpus corpus(root, "speed_blob");
+  auto add = [&](std::int64_t total, const Bytes& blob) {
+    Bytes seed;
+    fz::append_speed_case_head(seed, total);
+    corpus.add(concat(seed, blob));
+  };
+  std::uint64_t options_seed = 0;
+  for (const Bytes& content : sample_contents()) {
+    if (content.size() > 20000) continue;
+    for (auto coding : {td::SpeedChunkCoding::automatic, td::SpeedChunkCoding::stored_raw,
+                        td::SpeedChunkCoding::lzrw1, td::SpeedChunkCoding::alternating}) {
+      for (std::size_t chunk : {std::size_t{16368}, std::size_t{700}, std::size_t{5}}) {
+        if (content.size() / chunk > 200) continue;  // keep chains short
+        td::SpeedBlobOptions options;
+        options.chunk_content = chunk;
+        options.coding = coding;
+        options.page_size = chunk == 5 ? 0 : 512;
+        options.seed = ++options_seed;
+        const Bytes blob = td::build_speed_blob(content, options);
+        add(static_cast<std::int64_t>(content.size()), blob);
+        if (chunk == 700) add(0, blob);  // first chunk only
+      }
+    }
+  }
+  // Hand-made heads and chains.
+  Bytes head;
+  td::append_speed_magic(head, 1, 3);
+  Bytes raw5 = head;
+  td::append_stored_raw_chunk(raw5, text("hello"));
+  add(0, raw5);
+  add(-1, raw5);
+  add(6, concat(raw5, random_bytes(8, 4)));  // second chunk cut off
+  Bytes two = raw5;
+  td::append_lzrw1_chunk(two, text("!"));
+  add(6, two);
+  Bytes bad_marker = head;
+  td::append_speed_subheader(bad_marker, 5, 17, 0xF0E1D2C4u);
+  add(0, concat(bad_marker, text("hello")));
+  Bytes short_link = head;
+  td::append_speed_subheader(short_link, 1, 11, native::SPEED_MARKER_LZRW1);
+  add(2, concat(concat(short_link, {0x00, 0x00, 0x41}), Bytes(20, 0)));
+  Bytes wrong_subtype;
+  td::append_speed_magic(wrong_subtype, 2, 5);
+  add(0, wrong_subtype);
+  add(0, Bytes(head.begin(), head.begin() + 11));
+  add(900, concat(raw5, Bytes(100 - 33 - 8, 1)));
+}
+
+// -------------------------------------------------------------------- zlib
+
+Bytes deflate_with(const Bytes& content, int level, int strategy = Z_DEFAULT_STRATEGY,
+                   int window_bits = 15, const Bytes* dictionary = nullptr) {
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, window_bits, 8, strategy) != Z_OK) {
+    throw std::runtime_error("deflateInit2");
+  }
+  if (dictionary != nullptr &&
+      deflateSetDictionary(&stream, dictionary->data(), static_cast<uInt>(dictionary->size())) !=
+          Z_OK) {
+    throw std::runtime_error("deflateSetDictionary");
+  }
+  Bytes out(deflateBound(&stream, content.size()) + 64);
+  stream.next_in = const_cast<Bytef*>(content.data());
+  stream.avail_in = static_cast<uInt>(content.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+std::vector<Bytes> zlib_streams() {
+  std::vector<Bytes> streams;
+  const std::vector<Bytes> contents = sample_contents();
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    const int level = static_cast<int>(i % 10);
+    streams.push_back(deflate_with(contents[i], level));
+  }
+  const Bytes content = td::survey_like_content(4000, 99);
+  for (int strategy : {Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
+    streams.push_back(deflate_with(content, 6, strategy));
+  }
+  streams.push_back(deflate_with(content, 9, Z_DEFAULT_STRATEGY, 9));   // small window
+  streams.push_back({0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});  // empty content
+  streams.push_back(deflate_with(Bytes(1 << 18, 0), 9));                // ~1000-fold
+  return streams;
+}
+
+void zlib_seeds(const fs::path& root) {
+  Corpus corpus(root, "zlib_stream");
+  for (const Bytes& stream : zlib_streams()) {
+    corpus.add(stream);
+    corpus.add(concat(stream, random_bytes(30, 5)));                 // trailing bytes
+    corpus.add(Bytes(stream.begin(), stream.end() - 1));             // cut in the trailer
+  }
+  const Bytes content = td::survey_like_content(3000, 42);
+  Bytes damaged = deflate_with(content, 6);
+  damaged.back() ^= 1;  // Adler-32 mismatch
+  corpus.add(damaged);
+  corpus.add(deflate_with(content, 6, Z_DEFAULT_STRATEGY, -15));  // raw DEFLATE
+  corpus.add(deflate_with(content, 6, Z_DEFAULT_STRATEGY, 31));   // gzip
+  const Bytes dictionary = text("LINE FID X= Y= MAG= FLAG=");
+  corpus.add(deflate_with(content, 6, Z_DEFAULT_STRATEGY, 15, &dictionary));
+  corpus.add({});
+  // More than one staging buffer of input: stored blocks of noise.
+  corpus.add(deflate_with(random_bytes(40000, 11), 0));
+  corpus.add(deflate_with(random_bytes(60000, 12), 1));
+}
+
+// -------------------------------------------------------------- grid blocks
+
+void grid_seeds(const fs::path& root) {
+  Corpus corpus(root, "grid_blocks");
+  Bytes body;
+  std::vector<fz::GridLocation> locations;
+  std::uint64_t total = 0;
+  for (std::uint64_t i = 0; i < 6; ++i) {
+    const Bytes content = td::survey_like_content(500 + 1500 * i, 100 + i);
+    const Bytes stream = deflate_with(content, static_cast<int>(i + 1));
+    body.insert(body.end(), 16, static_cast<std::uint8_t>(i));  // the sub-header the caller skips
+    locations.push_back({body.size(), stream.size()});
+    body.insert(body.end(), stream.begin(), stream.end());
+    total += content.size();
+  }
+  auto add = [&](std::uint64_t hint, const std::vector<fz::GridLocation>& list, const Bytes& b) {
+    Bytes seed;
+    fz::append_grid_case_head(seed, hint, list);
+    corpus.add(concat(seed, b));
+  };
+  for (std::uint64_t hint : {total, std::uint64_t{0}, std::uint64_t{100}, total + 1,
+                             std::uint64_t{1} << 63, UINT64_MAX}) {
+    add(hint, locations, body);
+  }
+  add(total, {}, body);
+  auto swapped = locations;
+  std::swap(swapped[0], swapped[3]);
+  swapped.push_back(swapped[1]);  // repeated
+  add(total, swapped, body);
+  auto past_end = locations;
+  past_end[2].length = body.size();
+  add(total, past_end, body);
+  Bytes corrupt = body;
+  corrupt[locations[3].offset + 5] ^= 0x55;
+  add(total, locations, corrupt);
+  add(total, locations, Bytes(body.begin(), body.end() - 3));  // last block cut
+  auto zero_length = locations;
+  zero_length[1].length = 0;
+  add(total, zero_length, body);
+  add(0, {{0, 8}}, {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+}
+
+// -------------------------------------------------------------- fixed width
+
+void fixed_width_seeds(const fs::path& root) {
+  Corpus corpus(root, "fixed_width");
+  auto add = [&](std::uint16_t width, std::uint32_t count, const Bytes& records) {
+    Bytes seed;
+    fz::append_fixed_width_case_head(seed, width, count);
+    corpus.add(concat(seed, records));
+  };
+  add(4, 2, {'L', '1', 0, 0, 'L', '1', '0', '0'});
+  add(3, 2, {'a', 0, 'b', 0xFF, 0xFE, 0});
+  add(0, 5, {});
+  add(0, 0xFFFFFFFF, {1, 2, 3});
+  add(7, 0, {});
+  std::mt19937 random(3);
+  for (std::uint16_t width : {1, 2, 3, 5, 8, 15, 16, 17, 31, 32, 33, 64, 100, 300}) {
+    const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(200, 8000 / width));
+    Bytes records;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      // Names such as "L1000", sometimes the whole width, sometimes with a
+      // byte of 0x80 or more, padded with NULs or with junk after the NUL.
+      std::string name = "L" + std::to_string(1000 + random() % 90000);
+      Bytes record(width, 0);
+      const std::size_t used = random() % 5 == 0 ? width : std::min<std::size_t>(width, name.size());
+      for (std::size_t k = 0; k < used; ++k) {
+        record[k] = k < name.size() ? static_cast<std::uint8_t>(name[k])
+                                    : static_cast<std::uint8_t>('A' + k % 26);
+      }
+      if (random() % 7 == 0 && used > 0) record[random() % used] = static_cast<std::uint8_t>(0x80 | random());
+      if (random() % 3 == 0) {
+        for (std::size_t k = used + 1; k < width; ++k) record[k] = static_cast<std::uint8_t>(random() | 1);
+      }
+      records.insert(records.end(), record.begin(), record.end());
+    }
+    add(width, count, records);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+    return 2;
+  }
+  const fs::path root = argv[1];
+  try {
+    lzrw1_seeds(root);
+    speed_seeds(root);
+    zlib_seeds(root);
+    grid_seeds(root);
+    fixed_width_seeds(root);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "make_seeds: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}
