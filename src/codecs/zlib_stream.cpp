@@ -20,7 +20,7 @@ constexpr int ZLIB_WINDOW_BITS = 15;
 // The first output window is a few times the input: typical data then fits
 // in one or two windows, and untouched spare pages cost only address space.
 // Capped so that a large input never makes the first growth fail on its own.
-constexpr std::uint64_t FIRST_WINDOW_INPUT_MULTIPLE = 4;
+constexpr std::uint64_t FIRST_WINDOW_INPUT_MULTIPLE = 8;
 constexpr std::uint64_t FIRST_WINDOW_MIN = 4096;
 constexpr std::uint64_t FIRST_WINDOW_MAX = std::uint64_t{64} << 20;
 
