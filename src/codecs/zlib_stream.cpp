@@ -17,7 +17,7 @@ namespace {
 // zlib wrapper only (no gzip, no raw DEFLATE), windows up to 32 KiB.
 constexpr int ZLIB_WINDOW_BITS = 15;
 
-// The first output window is a few times the input: typical data then fits
+// The first output window is eight times the input: typical data then fits
 // in one or two windows, and untouched spare pages cost only address space.
 // Capped so that a large input never makes the first growth fail on its own.
 constexpr std::uint64_t FIRST_WINDOW_INPUT_MULTIPLE = 8;
@@ -72,8 +72,9 @@ class Inflater {
       const uLong in_before = stream_.total_in;
       const uLong out_before = stream_.total_out;
       const int code = inflate(&stream_, exhausted ? Z_FINISH : Z_NO_FLUSH);
-      read_pos_ += stream_.total_in - in_before;
+      const std::uint64_t consumed = stream_.total_in - in_before;
       const std::uint64_t produced = stream_.total_out - out_before;
+      read_pos_ += consumed;
 
       switch (code) {
         case Z_STREAM_END:
@@ -83,6 +84,9 @@ class Inflater {
         case Z_BUF_ERROR:
           if (produced > 0) return produced;
           if (exhausted) return InflateFailure::incomplete;
+          // With input and output room zlib always moves; if it did not,
+          // feeding it again would never end.
+          if (consumed == 0) internal_fault("inflate made no progress");
           break;  // input consumed without output yet: feed more
         default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR, Z_MEM_ERROR
           return InflateFailure::corrupt;

@@ -26,7 +26,8 @@ inline constexpr std::size_t INFLATE_STAGING_LENGTH = 32768;
 // The whole content of the zlib stream at the start of `input`, or why it
 // could not be had.  No interpreter dependency; safe to run detached.
 // Throws std::bad_alloc when the staging buffer or the inflater cannot be
-// allocated; never throws for bad input.
+// allocated, and InternalFault if zlib breaks its own contract; never throws
+// for bad input.
 std::variant<ByteVector, InflateFailure> inflate_zlib_stream(
     std::span<const std::uint8_t> input);
 
