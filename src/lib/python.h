@@ -1,7 +1,9 @@
-// The one include of the interpreter's headers.  The build defines
+// The one include of the interpreter's headers.  The abi3t build defines
 // Py_LIMITED_API 3.15 and Py_TARGET_ABI3T, so only the free-threading stable
 // ABI is visible: objects are opaque and reference counts go through
-// _Py_IncRef/_Py_DecRef.
+// _Py_IncRef/_Py_DecRef.  The abi3 build defines Py_LIMITED_API 3.12 (the
+// stable ABI of GIL builds; its Py_INCREF/Py_DECREF call _Py_IncRef and
+// _Py_DecRef too); the calls that differ between the two are in compat.h.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

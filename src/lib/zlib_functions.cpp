@@ -10,6 +10,7 @@
 #include "codecs/grid_blocks.h"
 #include "codecs/zlib_stream.h"
 #include "lib/arguments.h"
+#include "lib/compat.h"
 #include "lib/frame.h"
 #include "lib/functions.h"
 
@@ -72,7 +73,7 @@ Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
   if (!iterator) return with_argument_note(fetch_error(), parameter);
   for (;;) {
     PyObject* next = nullptr;
-    const int status = PyIter_NextItem(iterator.get(), &next);
+    const int status = iter_next_item(iterator.get(), &next);
     if (status < 0) return with_argument_note(fetch_error(), parameter);
     if (status == 0) break;
     Ref item = Ref::steal(next);
