@@ -129,6 +129,8 @@ PyMethodDef probe_methods[] = {
 
 int exec_probe(PyObject* module) { return PyModule_AddFunctions(module, probe_methods); }
 
+#if Py_LIMITED_API + 0 >= 0x030f0000
+// The abi3t build: slot-based export, as _native's.
 PyABIInfo abi_info = {1, 0, PyABIInfo_STABLE | PyABIInfo_GIL | PyABIInfo_FREETHREADED, 0, 0};
 char module_name[] = "_frame_probe";
 
@@ -140,10 +142,32 @@ PySlot probe_slots[] = {
     {.sl_id = Py_mod_name, .sl_flags = PySlot_STATIC, .sl_ptr = module_name},
     PySlot_END,
 };
+#else
+// The abi3 build (CPython 3.12 to 3.14, GIL only): a multi-phase definition.
+PyModuleDef_Slot probe_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_probe)},
+    {0, nullptr},
+};
+PyModuleDef probe_definition = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_frame_probe",
+    .m_doc = nullptr,
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = probe_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+#endif
 
 }  // namespace
 }  // namespace native::py
 
+#if Py_LIMITED_API + 0 >= 0x030f0000
 extern "C" __attribute__((visibility("default"))) PySlot* PyModExport__frame_probe() {
   return native::py::probe_slots;
 }
+#else
+PyMODINIT_FUNC PyInit__frame_probe() { return PyModuleDef_Init(&native::py::probe_definition); }
+#endif
