@@ -1,6 +1,14 @@
-# The extension module, built for the free-threading stable ABI of 3.15
-# ("abi3t"): Py_LIMITED_API 3.15 with Py_TARGET_ABI3T, loaded on GIL and
-# free-threaded interpreters alike.
+# The extension module, in one of two builds of the same sources:
+#
+#   abi3t  _native.abi3t.so, for CPython 3.15 and later: Py_LIMITED_API 3.15
+#          with Py_TARGET_ABI3T, loaded on GIL and free-threaded interpreters
+#          alike; exports only the slot-based hook PyModExport__native.
+#   abi3   _native.abi3.so, for CPython 3.12 to 3.14 (GIL builds; 3.15 GIL
+#          builds load it too): Py_LIMITED_API 3.12; exports only the
+#          initialisation function PyInit__native.
+#
+# NATIVE_STABLE_ABI picks one; left empty, the interpreter decides (abi3t
+# from 3.15 on, abi3 before).
 #
 # Include directories come from the interpreter itself: a relocated install
 # (Debian's packages extracted into a private prefix) reports its real header
@@ -10,25 +18,58 @@ if(NOT Python_EXECUTABLE)
   find_program(Python_EXECUTABLE NAMES python3.15 python3 REQUIRED)
 endif()
 execute_process(
-  COMMAND ${Python_EXECUTABLE} -c "import sysconfig; print(sysconfig.get_path('include'))"
-  OUTPUT_VARIABLE NATIVE_PYTHON_INCLUDE OUTPUT_STRIP_TRAILING_WHITESPACE
+  COMMAND ${Python_EXECUTABLE} -c "import sys, sysconfig; print(sysconfig.get_path('include')); print(sys.version_info[1])"
+  OUTPUT_VARIABLE NATIVE_PYTHON_FACTS OUTPUT_STRIP_TRAILING_WHITESPACE
   COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\n" ";" NATIVE_PYTHON_FACTS "${NATIVE_PYTHON_FACTS}")
+list(GET NATIVE_PYTHON_FACTS 0 NATIVE_PYTHON_INCLUDE)
+list(GET NATIVE_PYTHON_FACTS 1 NATIVE_PYTHON_MINOR)
 get_filename_component(NATIVE_PYTHON_INCLUDE_PARENT ${NATIVE_PYTHON_INCLUDE} DIRECTORY)
 if(NOT EXISTS ${NATIVE_PYTHON_INCLUDE}/Python.h)
   message(FATAL_ERROR "no Python.h in ${NATIVE_PYTHON_INCLUDE} (${Python_EXECUTABLE})")
 endif()
 
+set(NATIVE_STABLE_ABI "" CACHE STRING
+  "abi3t (CPython 3.15+) or abi3 (CPython 3.12+); empty: follow the interpreter")
+if(NATIVE_STABLE_ABI STREQUAL "")
+  if(NATIVE_PYTHON_MINOR GREATER_EQUAL 15)
+    set(NATIVE_ABI abi3t)
+  else()
+    set(NATIVE_ABI abi3)
+  endif()
+else()
+  set(NATIVE_ABI ${NATIVE_STABLE_ABI})
+endif()
+if(NATIVE_ABI STREQUAL "abi3t")
+  set(NATIVE_ABI_MIN_MINOR 15)
+  set(NATIVE_ABI_DEFINITIONS Py_LIMITED_API=0x030f0000 Py_TARGET_ABI3T=0x030f0000)
+  set(NATIVE_ENTRY_SOURCE src/lib/module_export.cpp)
+  set(NATIVE_MAP_SUFFIX "")
+elseif(NATIVE_ABI STREQUAL "abi3")
+  set(NATIVE_ABI_MIN_MINOR 12)
+  set(NATIVE_ABI_DEFINITIONS Py_LIMITED_API=0x030c0000)
+  set(NATIVE_ENTRY_SOURCE src/lib/module_init_legacy.cpp)
+  set(NATIVE_MAP_SUFFIX "_legacy")
+else()
+  message(FATAL_ERROR "NATIVE_STABLE_ABI must be abi3t, abi3 or empty, not '${NATIVE_STABLE_ABI}'")
+endif()
+if(NATIVE_PYTHON_MINOR LESS NATIVE_ABI_MIN_MINOR)
+  message(FATAL_ERROR "the ${NATIVE_ABI} build needs CPython 3.${NATIVE_ABI_MIN_MINOR} or later "
+    "headers; ${Python_EXECUTABLE} is 3.${NATIVE_PYTHON_MINOR}")
+endif()
+message(STATUS "_native: ${NATIVE_ABI} build, headers of CPython 3.${NATIVE_PYTHON_MINOR}")
+
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/python)
 file(GLOB NATIVE_LIB_SOURCES CONFIGURE_DEPENDS src/lib/*.cpp)
-list(FILTER NATIVE_LIB_SOURCES EXCLUDE REGEX "/module_export\\.cpp$")
+# The entry points: one per build, added below.
+list(FILTER NATIVE_LIB_SOURCES EXCLUDE REGEX "/module_(export|init_legacy)\\.cpp$")
 
 # The interpreter frame (errors, conversion, functions) as an object library,
 # so that the test-only probe module can share it with the real module.
 add_library(native_frame OBJECT ${NATIVE_LIB_SOURCES})
 target_include_directories(native_frame PUBLIC src
   ${NATIVE_PYTHON_INCLUDE} ${NATIVE_PYTHON_INCLUDE_PARENT})
-target_compile_definitions(native_frame PUBLIC
-  Py_LIMITED_API=0x030f0000 Py_TARGET_ABI3T=0x030f0000)
+target_compile_definitions(native_frame PUBLIC ${NATIVE_ABI_DEFINITIONS})
 set_target_properties(native_frame PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
@@ -47,22 +88,27 @@ function(native_add_extension name export_map)
     -Wl,--version-script=${export_map}
     -Wl,--no-undefined-version -static-libstdc++ -static-libgcc)
   set_target_properties(${name} PROPERTIES
-    PREFIX "" SUFFIX ".abi3t.so"
+    PREFIX "" SUFFIX ".${NATIVE_ABI}.so"
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
     LINK_DEPENDS ${export_map})
 endfunction()
 
-native_add_extension(_native ${CMAKE_CURRENT_SOURCE_DIR}/src/lib/export.map
-  src/lib/module_export.cpp)
+native_add_extension(_native
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/lib/export${NATIVE_MAP_SUFFIX}.map ${NATIVE_ENTRY_SOURCE})
 set_target_properties(_native PROPERTIES OUTPUT_NAME _native)
+
+# The type stub lives next to the library, in the build tree as in a wheel.
+configure_file(src/lib/_native.pyi ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/_native.pyi COPYONLY)
 
 if(SKBUILD)
   install(TARGETS _native LIBRARY DESTINATION .)
+  install(FILES src/lib/_native.pyi DESTINATION .)
 endif()
 
 # A second module, for the tests only, that exercises the frame's fault and
 # cache paths which no input to the real module can reach.
-if(NATIVE_BUILD_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/probe/frame_probe.cpp)
-  native_add_extension(_frame_probe ${CMAKE_CURRENT_SOURCE_DIR}/tests/probe/export.map
+if(NATIVE_BUILD_PROBE AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/probe/frame_probe.cpp)
+  native_add_extension(_frame_probe
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/probe/export${NATIVE_MAP_SUFFIX}.map
     tests/probe/frame_probe.cpp)
 endif()
