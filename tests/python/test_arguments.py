@@ -626,7 +626,10 @@ class WrongIndex:
         return "7"
 
 
-WRONG_INDEX = f"{WrongIndex.__module__}.WrongIndex.__index__() must return an int, not str"
+if sys.version_info >= (3, 15):
+    WRONG_INDEX = f"{WrongIndex.__module__}.WrongIndex.__index__() must return an int, not str"
+else:  # the interpreter's own wording before 3.15
+    WRONG_INDEX = "__index__ returned non-int (type str)"
 
 
 NEGATIVE = "can't convert negative int to unsigned"
