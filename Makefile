@@ -2,10 +2,15 @@
 # make test         build everything and run every test: C++ unit tests, the
 #                   same under ASan/UBSan, a short run of every fuzzer, the
 #                   quick benchmark check, the reference-count run on the
-#                   debug interpreter, then pytest (last, for its summary)
+#                   debug interpreter, pytest against the abi3 build on the
+#                   older interpreters, then pytest (last, for its summary)
+# make build-abi3   the abi3 build for CPython 3.12 to 3.14 (build-abi3/python)
 # make bench        the full benchmark table (bench-quick: a smoke run)
 # make fuzz         every fuzzer for FUZZ_SECONDS (default 300) seconds
 # PYTHON=/path/to/python3.15 uses that interpreter instead of fetching one.
+# OLDER_PYTHONS="3.14 3.13 /path/to/python3.12" are the interpreters the abi3
+# build is tested on: versions tools/provision-python fetches, or paths of
+# your own (3.12 to 3.14, with headers); the oldest one's headers build it.
 
 SHELL   := /bin/bash
 .SHELLFLAGS := -o pipefail -c
@@ -17,10 +22,12 @@ PY_DBG  := $(dir $(PY))../../venv-dbg/bin/python
 CMAKE   ?= cmake
 MODULE_DIR := $(abspath $(BUILD))/python
 CI_FUZZ_SECONDS ?= 30
+OLDER_PYTHONS ?= 3.14 3.13
+BUILD_ABI3 ?= build-abi3
 export PYTHON_FOR_TOOLS := $(PY)
 
-.PHONY: all demo build test test-cpp test-sanitize test-fuzz-short test-bench-quick \
-        test-refcount test-python bench bench-quick fuzz clean
+.PHONY: all demo build build-abi3 test test-cpp test-sanitize test-fuzz-short test-bench-quick \
+        test-refcount test-python-older test-python bench bench-quick fuzz clean
 
 all: demo
 
@@ -50,10 +57,31 @@ test-refcount: build
 	  PYTHONPATH=$(MODULE_DIR) $(PY_DBG) -m pytest -q -p no:cacheprovider tests/python/test_refcount.py | tail -n 5; \
 	else echo "no debug interpreter: reference-count run skipped"; fi
 
+# The venv interpreters of OLDER_PYTHONS, oldest first.
+older_pythons = for p in $(OLDER_PYTHONS); do \
+	  py=$$(tools/provision-python $$p) || exit 1; \
+	  echo "$$($$py -c 'import sys; print(sys.version_info[1])') $$py"; \
+	done | sort -n | cut -d' ' -f2
+
+build-abi3:
+	@pys=$$($(older_pythons)) && test -n "$$pys" || { echo "no older python" >&2; exit 1; }; \
+	$(CMAKE) -S . -B $(BUILD_ABI3) -DPython_EXECUTABLE=$${pys%%$$'\n'*} -DNATIVE_STABLE_ABI=abi3 \
+	  -DNATIVE_BUILD_TESTS=OFF -DNATIVE_BUILD_PROBE=ON -DCMAKE_BUILD_TYPE=Release \
+	  > $(BUILD_ABI3).configure.log 2>&1 || { cat $(BUILD_ABI3).configure.log; exit 1; }
+	$(CMAKE) --build $(BUILD_ABI3) -j $(JOBS) --target _native _frame_probe
+
+test-python-older: build-abi3
+	@pys=$$($(older_pythons)) || exit 1; for py in $$pys; do \
+	  echo "== the abi3 build on $$($$py -c 'import platform; print(platform.python_version())')"; \
+	  PYTHONPATH=$(abspath $(BUILD_ABI3))/python $$py -m pytest -q -p no:cacheprovider tests/python \
+	    || exit 1; \
+	done
+
 test-python: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: test-cpp test-sanitize test-fuzz-short test-bench-quick test-refcount test-python
+test: test-cpp test-sanitize test-fuzz-short test-bench-quick test-refcount test-python-older \
+      test-python
 
 bench: build
 	tools/run-bench
@@ -64,4 +92,5 @@ fuzz:
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} tools/run-fuzzers
 
 clean:
-	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-fuzz build-bench
+	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-fuzz build-bench \
+	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log
