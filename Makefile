@@ -93,4 +93,4 @@ fuzz:
 
 clean:
 	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-fuzz build-bench \
-	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log
+	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel
