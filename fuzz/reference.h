@@ -198,11 +198,13 @@ inline Outcome reference_speed_chain(std::span<const std::uint8_t> data, std::ui
 
 // -------------------------------------------------------------------- zlib
 
-enum class RefInflate { ended, corrupt, incomplete };
+enum class RefInflate { ended, corrupt, incomplete, too_large };
 
 // zlib's own loop over the whole input at once: the stream's content, or
-// how it failed.  Output grows in 64 KiB steps.
-inline RefInflate reference_inflate(std::span<const std::uint8_t> input, Bytes& out) {
+// how it failed, or too_large once the content passes `max_output` bytes.
+// Output grows in 64 KiB steps.
+inline RefInflate reference_inflate(std::span<const std::uint8_t> input, Bytes& out,
+                                    std::size_t max_output = SIZE_MAX) {
   z_stream stream{};
   if (inflateInit2(&stream, 15) != Z_OK) std::abort();
   stream.next_in = const_cast<Bytef*>(input.data());
@@ -216,6 +218,10 @@ inline RefInflate reference_inflate(std::span<const std::uint8_t> input, Bytes& 
     out.insert(out.end(), window, window + (sizeof window - stream.avail_out));
     if (code == Z_STREAM_END) {
       result = RefInflate::ended;
+      break;
+    }
+    if (out.size() > max_output) {
+      result = RefInflate::too_large;
       break;
     }
     if (code == Z_OK) continue;
