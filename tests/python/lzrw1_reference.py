@@ -1,6 +1,6 @@
 """Plain-Python models of the LZRW1 and Speed-chain decoders, and the test
 data generators that go with them (an LZRW1 encoder, a Speed-chain builder,
-survey-like content), and a watch on the interpreter lock.
+survey-like content).
 
 The decoders give the same bytes as the module's functions, or raise the
 same exception type with the same message, for the same arguments (within
@@ -12,9 +12,6 @@ to check by reading.
 import math
 import random
 import struct
-import sys
-import threading
-import time
 
 OUT_OF_INPUT = "lzrw1_decompress: ran out of input data"
 BAD_OFFSET = "lzrw1_decompress: back-reference offset out of range (corrupt data)"
@@ -297,33 +294,3 @@ def survey_like_content(size, seed):
                     value += rng.random()
                 out += struct.pack("<d", round(value / step) * step)
     return bytes(out[:size])
-
-
-# ---------------------------------------------------------------------------
-# Threads
-
-def lock_watch(call):
-    """Runs `call` on this thread while another thread counts, and returns
-    how far it counted during the call.  With the switch interval out of
-    reach, the counter can only move while this thread has released the
-    interpreter lock of its own accord."""
-    state = {"count": 0, "stop": False}
-
-    def count():
-        while not state["stop"]:
-            state["count"] += 1
-            time.sleep(0.0001)  # hands the lock back
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000.0)
-    worker = threading.Thread(target=count)
-    try:
-        worker.start()
-        before = state["count"]
-        call()
-        moved = state["count"] - before
-    finally:
-        state["stop"] = True
-        worker.join()
-        sys.setswitchinterval(interval)
-    return moved

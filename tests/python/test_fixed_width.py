@@ -2,11 +2,12 @@
 
 import random
 import sys
-import threading
 import time
 
 import numpy as np
 import pytest
+
+from lock_watch import lock_watch
 from hypothesis import example, given, strategies as st
 
 U64_MAX = 2**64 - 1
@@ -313,30 +314,7 @@ def test_result_view_is_writable_through_numpy(native):
 
 # ------------------------------------------------------------------- threads
 
-def run_with_lock_watch(call):
-    """Runs `call` while another thread counts; returns how far it counted
-    during the call.  With the switch interval out of reach, the counter can
-    only move while this thread releases the interpreter lock itself."""
-    state = {"count": 0, "stop": False}
-
-    def count():
-        while not state["stop"]:
-            state["count"] += 1
-            time.sleep(0.0001)  # hands the lock back
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000.0)
-    worker = threading.Thread(target=count)
-    try:
-        worker.start()
-        before = state["count"]
-        call()
-        moved = state["count"] - before
-    finally:
-        state["stop"] = True
-        worker.join()
-        sys.setswitchinterval(interval)
-    return moved
+run_with_lock_watch = lock_watch
 
 
 needs_gil = pytest.mark.skipif(not getattr(sys, "_is_gil_enabled", lambda: True)(),

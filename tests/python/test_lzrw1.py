@@ -6,7 +6,8 @@ import pytest
 from hypothesis import example, given, strategies as st
 
 import lzrw1_reference as reference
-from lzrw1_reference import (BAD_OFFSET, OUT_OF_INPUT, lock_watch, lzrw1_encode, lzrw1_stream,
+from lock_watch import lock_watch
+from lzrw1_reference import (BAD_OFFSET, OUT_OF_INPUT, lzrw1_encode, lzrw1_stream,
                              run_stream)
 
 

@@ -6,9 +6,10 @@ import pytest
 from hypothesis import given, strategies as st
 
 import lzrw1_reference as reference
+from lock_watch import lock_watch
 from lzrw1_reference import (BAD_OFFSET, NO_CHUNK_HEADER, OUT_OF_INPUT, RUNS_OFF, STORED_CUT,
                              SPEED_MARKER_LZRW1, SPEED_MARKER_STORED_RAW, TOO_MANY,
-                             build_speed_blob, lock_watch, lzrw1_chunk, run_stream, speed_magic,
+                             build_speed_blob, lzrw1_chunk, run_stream, speed_magic,
                              speed_subheader, stored_raw_chunk)
 
 INT64_MIN, INT64_MAX = -2**63, 2**63 - 1

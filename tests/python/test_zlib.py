@@ -9,6 +9,8 @@ import time
 import zlib
 
 import pytest
+
+from lock_watch import lock_watch
 from hypothesis import assume, given, strategies as st
 
 import zlib_reference as reference
@@ -343,31 +345,7 @@ def test_random_bytes_after_a_valid_header(native, body, flags):
 
 # ------------------------------------------------------------------- threads
 
-def run_with_lock_watch(call):
-    """Runs `call` on this thread while another thread counts, and returns
-    how far it counted during the call.  With the switch interval out of
-    reach, the counter can only move while this thread has released the
-    interpreter lock of its own accord."""
-    state = {"count": 0, "stop": False}
-
-    def count():
-        while not state["stop"]:
-            state["count"] += 1
-            time.sleep(0.0001)  # hands the lock back
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000.0)
-    worker = threading.Thread(target=count)
-    try:
-        worker.start()
-        before = state["count"]
-        call()
-        moved = state["count"] - before
-    finally:
-        state["stop"] = True
-        worker.join()
-        sys.setswitchinterval(interval)
-    return moved
+run_with_lock_watch = lock_watch
 
 
 @pytest.fixture(scope="module")

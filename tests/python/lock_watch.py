@@ -1,0 +1,33 @@
+"""A watch on the interpreter lock, shared by the tests of the functions
+that release it and of the one that must not."""
+
+import sys
+import threading
+import time
+
+
+def lock_watch(call):
+    """Runs `call` on this thread while another thread counts, and returns
+    how far it counted during the call.  With the switch interval out of
+    reach, the counter can only move while this thread has released the
+    interpreter lock of its own accord."""
+    state = {"count": 0, "stop": False}
+
+    def count():
+        while not state["stop"]:
+            state["count"] += 1
+            time.sleep(0.0001)  # hands the lock back
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    worker = threading.Thread(target=count)
+    try:
+        worker.start()
+        before = state["count"]
+        call()
+        moved = state["count"] - before
+    finally:
+        state["stop"] = True
+        worker.join()
+        sys.setswitchinterval(interval)
+    return moved
