@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "codecs/huge_pages.h"
 #include "codecs/internal_fault.h"
 
 namespace native {
@@ -35,6 +36,7 @@ bool ByteVector::reallocate(std::uint64_t new_capacity) noexcept {
   if (grown == nullptr) return false;
   data_ = static_cast<std::uint8_t*>(grown);
   capacity_ = new_capacity;
+  advise_huge_pages(data_, static_cast<std::size_t>(new_capacity));
   return true;
 }
 
@@ -55,6 +57,11 @@ bool ByteVector::try_grow(std::uint64_t additional) noexcept {
 void ByteVector::commit(std::uint64_t count) {
   if (count > capacity_ - size_) internal_fault("commit past the spare room");
   size_ += count;
+}
+
+void ByteVector::truncate(std::uint64_t size) {
+  if (size > size_) internal_fault("truncate past the end");
+  size_ = size;
 }
 
 bool ByteVector::try_append(std::span<const std::uint8_t> bytes) noexcept {

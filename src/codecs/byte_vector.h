@@ -54,6 +54,9 @@ class ByteVector {
 
   void clear() noexcept { size_ = 0; }
 
+  // Drops the bytes from `size` on; a larger size is an internal fault.
+  void truncate(std::uint64_t size);
+
   // Largest capacity ever asked of the allocator.
   static constexpr std::uint64_t max_capacity = INT64_MAX;
 

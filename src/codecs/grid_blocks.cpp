@@ -1,7 +1,6 @@
 #include "codecs/grid_blocks.h"
 
 #include <algorithm>
-#include <new>
 #include <utility>
 #include <variant>
 
@@ -57,17 +56,13 @@ GridBlocks inflate_grid_blocks(std::span<const std::uint8_t> body,
       std::min(size_hint, largest_possible_content(body, locations));
   if (reservation > 0) (void)content.try_reserve(reservation);
 
+  // Each block inflates straight onto the end of the content; a block that
+  // fails (corrupt, incomplete, or no room to grow) is cut off again, so
+  // it leaves nothing behind, and the loop stops there.
   std::span<const std::uint8_t> payload;
   for (const BlockLocation& location : locations) {
     if (!locate_payload(body, location, payload)) break;
-    auto inflated = inflate_zlib_stream(payload);
-    auto* block = std::get_if<ByteVector>(&inflated);
-    if (block == nullptr) break;  // why is of no interest: the count tells
-    if (content.empty() && content.capacity() < block->size()) {
-      content = std::move(*block);  // nothing to keep: take it whole
-    } else if (!content.try_append(block->bytes())) {
-      throw std::bad_alloc();
-    }
+    if (inflate_zlib_stream_into(payload, content)) break;  // why is of no interest
     ++result.blocks_decoded;
   }
   return result;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -30,5 +31,11 @@ inline constexpr std::size_t INFLATE_STAGING_LENGTH = 32768;
 // for bad input.
 std::variant<ByteVector, InflateFailure> inflate_zlib_stream(
     std::span<const std::uint8_t> input);
+
+// The same, appending the content to `output` (whose spare room it uses
+// before growing it).  All or nothing: on failure output.size() is what it
+// was before the call; the bytes past it are undefined.
+std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                                       ByteVector& output);
 
 }  // namespace native

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/huge_pages.h"
 #include "lib/frame.h"
 
 namespace native::py {
@@ -153,6 +154,7 @@ Result<OwnedBytes> BufferView::copy() const {
   if (record_->len == 0) return copy;
   copy.size = static_cast<std::size_t>(record_->len);
   copy.data = std::make_unique_for_overwrite<std::uint8_t[]>(copy.size);
+  advise_huge_pages(copy.data.get(), copy.size);
   if (PyBuffer_ToContiguous(copy.data.get(), record_.get(), record_->len, 'C') < 0) {
     return fetch_error();
   }

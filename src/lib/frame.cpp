@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include <sys/mman.h>
+#include "codecs/huge_pages.h"
 
 namespace native::py {
 
@@ -44,22 +44,6 @@ Ref must_not_fail(PyObject* new_reference) {
   }
   internal_fault("PyObject pointer is null");
 }
-
-namespace {
-
-// Large results are zero-filled and then written once in full: backing them
-// with huge pages where the kernel allows it saves most of the page faults
-// of the first touch.  Purely advisory; a refusal changes nothing.
-void advise_huge_pages(std::uint8_t* data, std::uint64_t length) {
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-  if (length < 2 * kHugePage) return;
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (begin + length) & ~(kHugePage - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
-}  // namespace
 
 Result<ResultBytes> create_result_bytearray(std::uint64_t length) {
   // A length of 2**63 or more reaches the interpreter as a negative size,

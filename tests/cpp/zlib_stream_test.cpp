@@ -246,6 +246,33 @@ TEST(InflateZlibStream, StreamOfEmptyContent) {
   }
 }
 
+// Appending: the content goes after what the vector holds; a failure
+// leaves its size where it was, whatever the stream wrote before failing.
+TEST(InflateZlibStreamInto, AppendsAndRollsBackOnFailure) {
+  const Bytes first = mixed_content(5000, 1);
+  const Bytes second = mixed_content(70000, 2);
+  const Bytes second_stream = compress_with(second, 6);
+  for (std::uint64_t spare : {0u, 10u, 100000u}) {
+    ByteVector output;
+    ASSERT_TRUE(output.try_reserve(first.size() + spare));
+    ASSERT_TRUE(output.try_append(first));
+    ASSERT_FALSE(inflate_zlib_stream_into(second_stream, output).has_value());
+    Bytes expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(Bytes(output.data(), output.data() + output.size()), expected);
+
+    // Cut inside the trailer: all of the content was written, then it fails.
+    const Bytes cut(second_stream.begin(), second_stream.end() - 1);
+    const std::uint64_t before = output.size();
+    EXPECT_EQ(inflate_zlib_stream_into(cut, output), InflateFailure::incomplete);
+    EXPECT_EQ(output.size(), before);
+    Bytes corrupt = second_stream;
+    corrupt[corrupt.size() - 1] ^= 1;
+    EXPECT_EQ(inflate_zlib_stream_into(corrupt, output), InflateFailure::corrupt);
+    EXPECT_EQ(Bytes(output.data(), output.data() + output.size()), expected);
+  }
+}
+
 struct Setting {
   int level;
   int strategy;
