@@ -1,5 +1,7 @@
 #include "data_sets.h"
 
+#include "split_mix64.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -15,16 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct SplitMix64 {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-};
+using testdata::SplitMix64;
 
 constexpr std::size_t kCorpusPiece = 64 * 1024;
 

@@ -1,5 +1,7 @@
 #include "codecs/grid_blocks.h"
 
+#include "sanitizer.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <zlib.h>
@@ -13,18 +15,6 @@
 
 namespace native {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 using Bytes = std::vector<std::uint8_t>;
 

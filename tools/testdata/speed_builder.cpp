@@ -1,5 +1,7 @@
 #include "speed_builder.h"
 
+#include "split_mix64.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,16 +15,6 @@
 namespace native::testdata {
 namespace {
 
-struct SplitMix64 {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-};
 
 void append_u32le(std::vector<std::uint8_t>& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
