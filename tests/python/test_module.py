@@ -217,23 +217,23 @@ def test_reimport_runs_the_exec_step_again(native):
 
 def unexecuted_module():
     """A new module object made from the library, its exec step not yet run."""
-    spec = importlib.util.find_spec("_native")
-    return spec, importlib.util.module_from_spec(spec)
+    found = importlib.util.find_spec("_native")
+    return found, importlib.util.module_from_spec(found)
 
 
 def test_exec_step_extends_an_existing_all_list(native):
-    spec, module = unexecuted_module()
+    found, module = unexecuted_module()
     existing = ["earlier"]
     module.__all__ = existing
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     assert module.__all__ is existing
     assert existing == ["earlier", *FUNCTIONS]
 
 
 def test_functions_take_the_module_name_at_exec_time(native):
-    spec, module = unexecuted_module()
+    found, module = unexecuted_module()
     module.__name__ = "renamed"
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     for name in FUNCTIONS:
         assert getattr(module, name).__module__ == "renamed"
     assert module.__all__ == list(FUNCTIONS)
@@ -245,10 +245,10 @@ def test_functions_take_the_module_name_at_exec_time(native):
     ("ping", "'str' object is not an instance of 'list'"),
 ])
 def test_exec_step_refuses_an_all_that_is_not_a_list(native, value, message):
-    spec, module = unexecuted_module()
+    found, module = unexecuted_module()
     module.__all__ = value
     with pytest.raises(TypeError) as excinfo:
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
     assert type(excinfo.value) is TypeError
     assert excinfo.value.args == (message,)
     # The first registration failed: no function was added.
@@ -262,10 +262,10 @@ def test_exec_step_passes_on_other_errors_reading_all(native):
         raised.append(RuntimeError("lookup of " + name))
         raise raised[-1]
 
-    spec, module = unexecuted_module()
+    found, module = unexecuted_module()
     module.__getattr__ = module_getattr
     with pytest.raises(RuntimeError) as excinfo:
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
     assert excinfo.value is raised[0]
     assert excinfo.value.args == ("lookup of __all__",)
     assert not set(FUNCTIONS) & set(vars(module))
@@ -275,8 +275,8 @@ def test_exec_step_creates_all_after_an_attribute_error(native):
     def module_getattr(name):
         raise AttributeError(name)
 
-    spec, module = unexecuted_module()
+    found, module = unexecuted_module()
     module.__getattr__ = module_getattr
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     assert type(module.__all__) is list
     assert module.__all__ == list(FUNCTIONS)
