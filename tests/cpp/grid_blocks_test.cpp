@@ -268,16 +268,7 @@ TEST(GridBlocks, MatchesReferenceOnRandomBodies) {
 [[noreturn]] void grid_with_capped_address_space(const Bytes& body,
                                                  const std::vector<BlockLocation>& locations,
                                                  std::uint64_t first_length) {
-  long pages = 0;
-  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (96u << 20);
-  rlimit cap{};
-  cap.rlim_cur = limit;
-  cap.rlim_max = limit;
-  if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) std::_Exit(3);
+  if (!cap_address_space(96u << 20)) std::_Exit(3);
   const GridBlocks blocks = inflate_grid_blocks(body, locations, 0);
   if (blocks.blocks_decoded != 1) std::_Exit(4);
   std::_Exit(blocks.content.size() == first_length ? 0 : 5);

@@ -13,3 +13,23 @@ inline constexpr bool kAddressSanitizer = false;
 #else
 inline constexpr bool kAddressSanitizer = false;
 #endif
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+// Caps this process's address space `headroom` bytes above what is mapped
+// now, so that large allocations fail; false if that cannot be done.  For
+// death-test children only: the cap stays for the rest of the process.
+inline bool cap_address_space(unsigned long headroom) {
+  long pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + headroom;
+  rlimit cap{};
+  cap.rlim_cur = limit;
+  cap.rlim_max = limit;
+  return pages != 0 && setrlimit(RLIMIT_AS, &cap) == 0;
+}

@@ -566,16 +566,7 @@ TEST(InflateZlibStream, MatchesReferenceOnRandomInputs) {
 // mapped now, so that the output vector's growth fails, and exits with 0
 // when that is reported as out of memory.
 [[noreturn]] void inflate_with_capped_address_space(const Bytes& stream) {
-  long pages = 0;
-  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (96u << 20);
-  rlimit cap{};
-  cap.rlim_cur = limit;
-  cap.rlim_max = limit;
-  if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) std::_Exit(3);
+  if (!cap_address_space(96u << 20)) std::_Exit(3);
   const auto outcome = inflate_zlib_stream(stream);
   const auto* failure = std::get_if<InflateFailure>(&outcome);
   if (failure == nullptr) std::_Exit(4);
