@@ -294,3 +294,15 @@ def survey_like_content(size, seed):
                     value += rng.random()
                 out += struct.pack("<d", round(value / step) * step)
     return bytes(out[:size])
+
+
+# ---------------------------------------------------------------------------
+# Comparison
+
+def outcome(function, *args):
+    """("ok", type, bytes) or ("raised", type, args)."""
+    try:
+        result = function(*args)
+    except Exception as error:
+        return ("raised", type(error), error.args)
+    return ("ok", type(result), bytes(result))

@@ -2,13 +2,11 @@
 import collections
 import random
 import sys
-import threading
-import time
 import zlib
 
 import pytest
 
-from lock_watch import lock_watch
+from lock_watch import lock_watch, run_while_rewritten
 from hypothesis import given, strategies as st
 
 import zlib_reference as reference
@@ -485,27 +483,8 @@ def test_lock_is_released_while_inflating(native, large):
 def test_changes_to_a_bytearray_body_during_the_call_do_not_matter(native, large):
     body, locations, content = large
     data = bytearray(body)
-    state = {"go": False, "stop": False, "changes": 0}
-
-    def scribble():
-        while not state["go"]:
-            time.sleep(0.0001)
-        while not state["stop"]:
-            data[:] = bytes(len(data)) if state["changes"] % 2 == 0 else body[::-1]
-            state["changes"] += 1
-            time.sleep(0.0001)
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000.0)
-    worker = threading.Thread(target=scribble)
-    try:
-        worker.start()
-        state["go"] = True  # seen by the worker only once the lock is released
-        result = native.decompress_grd_blocks(data, locations, len(content))
-        changes = state["changes"]
-    finally:
-        state["stop"] = True
-        worker.join()
-        sys.setswitchinterval(interval)
+    result, changes = run_while_rewritten(
+        lambda: native.decompress_grd_blocks(data, locations, len(content)),
+        data, [bytes(len(data)), body[::-1]])
     assert changes > 0
     assert result == (len(locations), bytearray(content))

@@ -7,17 +7,8 @@ from hypothesis import example, given, strategies as st
 
 import lzrw1_reference as reference
 from lock_watch import lock_watch
-from lzrw1_reference import (BAD_OFFSET, OUT_OF_INPUT, lzrw1_encode, lzrw1_stream,
+from lzrw1_reference import (outcome, BAD_OFFSET, OUT_OF_INPUT, lzrw1_encode, lzrw1_stream,
                              run_stream)
-
-
-def outcome(function, *args):
-    """("ok", type, bytes) or ("raised", type, args)."""
-    try:
-        result = function(*args)
-    except Exception as error:
-        return ("raised", type(error), error.args)
-    return ("ok", type(result), bytes(result))
 
 
 def check(native, data, start, length):

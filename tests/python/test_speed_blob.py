@@ -7,21 +7,12 @@ from hypothesis import given, strategies as st
 
 import lzrw1_reference as reference
 from lock_watch import lock_watch
-from lzrw1_reference import (BAD_OFFSET, NO_CHUNK_HEADER, OUT_OF_INPUT, RUNS_OFF, STORED_CUT,
+from lzrw1_reference import (outcome, BAD_OFFSET, NO_CHUNK_HEADER, OUT_OF_INPUT, RUNS_OFF, STORED_CUT,
                              SPEED_MARKER_LZRW1, SPEED_MARKER_STORED_RAW, TOO_MANY,
                              build_speed_blob, lzrw1_chunk, run_stream, speed_magic,
                              speed_subheader, stored_raw_chunk)
 
 INT64_MIN, INT64_MAX = -2**63, 2**63 - 1
-
-
-def outcome(function, *args):
-    """("ok", type, bytes) or ("raised", type, args)."""
-    try:
-        result = function(*args)
-    except Exception as error:
-        return ("raised", type(error), error.args)
-    return ("ok", type(result), bytes(result))
 
 
 def check(native, data, total):

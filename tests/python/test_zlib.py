@@ -5,12 +5,11 @@ import random
 import subprocess
 import sys
 import threading
-import time
 import zlib
 
 import pytest
 
-from lock_watch import lock_watch
+from lock_watch import lock_watch, run_while_rewritten
 from hypothesis import assume, given, strategies as st
 
 import zlib_reference as reference
@@ -373,29 +372,9 @@ def test_lock_is_released_while_inflating(native, large):
 def test_changes_to_a_bytearray_during_the_call_do_not_matter(native, large):
     content, stream = large
     data = bytearray(stream)
-    state = {"go": False, "stop": False, "changes": 0}
-
-    def scribble():
-        while not state["go"]:
-            time.sleep(0.0001)
-        junk = bytes(range(256)) * (len(data) // 256) + bytes(len(data) % 256)
-        while not state["stop"]:
-            data[:] = junk if state["changes"] % 2 == 0 else bytes(len(data))
-            state["changes"] += 1
-            time.sleep(0.0001)
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000.0)
-    worker = threading.Thread(target=scribble)
-    try:
-        worker.start()
-        state["go"] = True  # seen by the worker only once the lock is released
-        result = native.zlib_decompress(data)
-        changes = state["changes"]
-    finally:
-        state["stop"] = True
-        worker.join()
-        sys.setswitchinterval(interval)
+    junk = bytes(range(256)) * (len(data) // 256) + bytes(len(data) % 256)
+    result, changes = run_while_rewritten(lambda: native.zlib_decompress(data),
+                                          data, [junk, bytes(len(data))])
     assert changes > 0
     assert result == content
 
