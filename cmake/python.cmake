@@ -97,12 +97,15 @@ native_add_extension(_native
   ${CMAKE_CURRENT_SOURCE_DIR}/src/lib/export${NATIVE_MAP_SUFFIX}.map ${NATIVE_ENTRY_SOURCE})
 set_target_properties(_native PROPERTIES OUTPUT_NAME _native)
 
-# The type stub lives next to the library, in the build tree as in a wheel.
-configure_file(src/lib/_native.pyi ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/_native.pyi COPYONLY)
+# The type stub is a stub-only package beside the library (PEP 561: a
+# top-level module's stubs are found as <module>-stubs), in the build tree as
+# in a wheel.
+set(NATIVE_STUB src/lib/_native-stubs/__init__.pyi)
+configure_file(${NATIVE_STUB} ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/_native-stubs/__init__.pyi COPYONLY)
 
 if(SKBUILD)
   install(TARGETS _native LIBRARY DESTINATION .)
-  install(FILES src/lib/_native.pyi DESTINATION .)
+  install(FILES ${NATIVE_STUB} DESTINATION _native-stubs)
 endif()
 
 # A second module, for the tests only, that exercises the frame's fault and

@@ -1,7 +1,7 @@
-"""The type stub _native.pyi that sits next to the library: its functions and
-__all__ against the module's, each function's parameters against the
-interpreter's __text_signature__, and its annotations against what the
-functions accept and return."""
+"""The type stub _native-stubs/__init__.pyi that sits next to the library:
+its functions and __all__ against the module's, each function's parameters
+against the interpreter's __text_signature__, and its annotations against
+what the functions accept and return."""
 
 import ast
 import inspect
@@ -36,7 +36,7 @@ CALLS = {
 
 @pytest.fixture(scope="module")
 def stub(native):
-    path = pathlib.Path(native.__file__).with_name("_native.pyi")
+    path = pathlib.Path(native.__file__).with_name("_native-stubs") / "__init__.pyi"
     assert path.is_file(), f"no stub next to {native.__file__}"
     return ast.parse(path.read_text(encoding="utf-8"), filename=str(path))
 
