@@ -60,13 +60,21 @@ endif()
 message(STATUS "_native: ${NATIVE_ABI} build, headers of CPython 3.${NATIVE_PYTHON_MINOR}")
 
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/python)
-file(GLOB NATIVE_LIB_SOURCES CONFIGURE_DEPENDS src/lib/*.cpp)
-# The entry points: one per build, added below.
-list(FILTER NATIVE_LIB_SOURCES EXCLUDE REGEX "/module_(export|init_legacy)\\.cpp$")
-
 # The interpreter frame (errors, conversion, functions) as an object library,
-# so that the test-only probe module can share it with the real module.
-add_library(native_frame OBJECT ${NATIVE_LIB_SOURCES})
+# so that the test-only probe module can share it with the real module.  The
+# entry point (export hook or initialisation function) is added per build.
+add_library(native_frame OBJECT
+  # the frame: failure values, results, conversion
+  src/lib/pending_error.cpp
+  src/lib/frame.cpp
+  src/lib/arguments.cpp
+  # the module: method table and exec step, then one file per function
+  src/lib/module_definition.cpp
+  src/lib/ping.cpp
+  src/lib/lzrw1_decompress.cpp
+  src/lib/decode_speed_blob.cpp
+  src/lib/zlib_functions.cpp
+  src/lib/decode_fixed_width_strings_ucs4.cpp)
 target_include_directories(native_frame PUBLIC src
   ${NATIVE_PYTHON_INCLUDE} ${NATIVE_PYTHON_INCLUDE_PARENT})
 target_compile_definitions(native_frame PUBLIC ${NATIVE_ABI_DEFINITIONS})

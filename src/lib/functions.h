@@ -1,6 +1,7 @@
 // Entry points of the module functions, as the method table sees them.
 #pragma once
 
+#include "lib/python.h"  // first: it sets feature macros
 
 namespace native::py {
 

@@ -183,12 +183,6 @@ Result<Ref> exec_body(PyObject* module) {
 
 }  // namespace
 
-PyObject* ping(PyObject*, PyObject*) {
-  return entry_guard([]() -> Result<Ref> {
-    return must_not_fail(PyUnicode_FromStringAndSize("pong", 4));
-  });
-}
-
 int exec_module(PyObject* module) {
   Ref outcome = Ref::steal(entry_guard([&] { return exec_body(module); }));
   return outcome ? 0 : -1;

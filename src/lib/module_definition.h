@@ -2,6 +2,7 @@
 // export hook of the module.
 #pragma once
 
+#include "lib/python.h"  // first: it sets feature macros
 
 namespace native::py {
 

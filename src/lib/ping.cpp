@@ -1,0 +1,15 @@
+// ping: the load check.  Never detaches; cannot fail with bad input (the
+// interpreter refuses any argument before the entry point runs).
+#include "lib/python.h"  // first: it sets feature macros
+#include "lib/frame.h"
+#include "lib/functions.h"
+
+namespace native::py {
+
+PyObject* ping(PyObject*, PyObject*) {
+  return entry_guard([]() -> Result<Ref> {
+    return must_not_fail(PyUnicode_FromStringAndSize("pong", 4));
+  });
+}
+
+}  // namespace native::py
