@@ -6,6 +6,7 @@
 
 #include "codecs/huge_pages.h"
 #include "lib/frame.h"
+#include "lib/interpreter_caches.h"
 
 namespace native::py {
 namespace {

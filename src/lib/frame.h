@@ -1,14 +1,12 @@
 // The frame around every entry point: the entry guard that turns pending
 // errors and internal faults into Python exceptions, result objects, the
-// sections that run with the interpreter detached, and the process-wide
-// caches of interpreter objects.
+// sections that run with the interpreter detached (the process-wide caches
+// are in interpreter_caches.h).
 #pragma once
 
 #include "lib/python.h"  // first: it sets feature macros
-#include <atomic>
 #include <cstdint>
 #include <exception>
-#include <mutex>
 #include <new>
 #include <span>
 #include <type_traits>
@@ -83,30 +81,5 @@ Result<ResultBytes> create_result_bytearray(std::uint64_t length);
 
 // (count, bytearray)
 Ref build_result_tuple(std::uint64_t count, Ref bytearray);
-
-// A process-wide cache of one interpreter object, filled once and never
-// emptied.  A thread never waits for the filling while attached, so two
-// threads filling the same cache cannot deadlock on the interpreter lock.
-class ProcessCache {
- public:
-  using Initialiser = PyObject* (*)();  // new reference, or null on failure
-  constexpr explicit ProcessCache(Initialiser initialiser, const char* what)
-      : initialiser_(initialiser), what_(what) {}
-  // The cached object (borrowed: the cache keeps it alive for good).
-  PyObject* get();
-
- private:
-  Initialiser initialiser_;
-  const char* what_;
-  std::atomic<PyObject*> object_{nullptr};
-  std::mutex filling_;
-};
-
-// Interned attribute names and other cached objects.
-PyObject* interned_name___name__();
-PyObject* interned_name___all__();
-PyObject* interned_name_add_note();
-PyObject* panic_exception_type();
-PyObject* sequence_abc_type();
 
 }  // namespace native::py

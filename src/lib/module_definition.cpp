@@ -4,6 +4,7 @@
 #include <string>
 
 #include "lib/frame.h"
+#include "lib/interpreter_caches.h"
 #include "lib/functions.h"
 #include "lib/pending_error.h"
 

@@ -5,6 +5,7 @@
 
 #include "codecs/internal_fault.h"
 #include "lib/frame.h"
+#include "lib/interpreter_caches.h"
 
 namespace native::py {
 namespace {
@@ -92,8 +93,11 @@ PendingError fetch_error() {
     return PendingError(ExceptionType::system_error,
                         "attempted to fetch exception but none was set");
   }
-  PyObject* panic_type = panic_exception_type();
-  if (reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
+  // Before the class exists no exception can be one: looking it up without
+  // creating it keeps this path free of the class's one-time initialisation,
+  // which may be what is running Python code on this thread right now.
+  PyObject* panic_type = panic_exception_type_if_created();
+  if (panic_type && reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
     // A PanicException that went through Python code and came back: resume
     // the fault rather than treating it as an ordinary error.
     std::string text;

@@ -12,6 +12,7 @@
 #include "lib/arguments.h"
 #include "lib/compat.h"
 #include "lib/frame.h"
+#include "lib/interpreter_caches.h"
 #include "lib/functions.h"
 
 namespace native::py {

@@ -11,6 +11,7 @@
 
 #include "codecs/internal_fault.h"
 #include "lib/frame.h"
+#include "lib/interpreter_caches.h"
 #include "lib/pending_error.h"
 
 namespace native::py {
@@ -90,7 +91,7 @@ PyObject* run_cache_initialiser() {
   ++cache_initialiser_runs;
   return PyObject_CallNoArgs(cache_initialiser);
 }
-ProcessCache probe_cache{run_cache_initialiser, "probe cache:"};
+CachedObject probe_cache{run_cache_initialiser, "probe cache:"};
 
 PyObject* set_cache_initialiser(PyObject*, PyObject* callable) {
   Py_XINCREF(callable);
