@@ -67,6 +67,7 @@ add_library(native_frame OBJECT
   # the frame: failure values, results, conversion
   src/lib/pending_error.cpp
   src/lib/frame.cpp
+  src/lib/interpreter_caches.cpp
   src/lib/arguments.cpp
   # the module: method table and exec step, then one file per function
   src/lib/module_definition.cpp
@@ -87,7 +88,7 @@ function(native_add_extension name export_map)
     $<TARGET_PROPERTY:native_frame,INTERFACE_INCLUDE_DIRECTORIES>)
   target_compile_definitions(${name} PRIVATE
     $<TARGET_PROPERTY:native_frame,INTERFACE_COMPILE_DEFINITIONS>)
-  target_link_libraries(${name} PRIVATE native_codecs)
+  target_link_libraries(${name} PRIVATE native_codecs native_process_cache)
   # Only the export hook is visible: the version script keeps every other
   # symbol local, including the weak instantiations of standard-library
   # templates; libstdc++ and libgcc are linked in so the module does not
