@@ -1,6 +1,7 @@
 # make              build the module and run the demo (the module's main job)
 # make test         build everything and run every test: C++ unit tests, the
-#                   same under ASan/UBSan, a short run of every fuzzer, the
+#                   same under ASan/UBSan, the threaded ones under TSan, a
+#                   short run of every fuzzer, the
 #                   quick benchmark check, the reference-count run on the
 #                   debug interpreter, pytest against the abi3 build on the
 #                   older interpreters, then pytest (last, for its summary)
@@ -26,7 +27,7 @@ OLDER_PYTHONS ?= 3.14 3.13
 BUILD_ABI3 ?= build-abi3
 export PYTHON_FOR_TOOLS := $(PY)
 
-.PHONY: all demo build build-abi3 test test-cpp test-sanitize test-fuzz-short test-bench-quick \
+.PHONY: all demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick \
         test-refcount test-python-older test-python bench bench-quick fuzz clean
 
 all: demo
@@ -45,6 +46,9 @@ test-cpp: build
 
 test-sanitize:
 	tools/run-sanitized-tests
+
+test-tsan:
+	tools/run-sanitized-tests --thread
 
 test-fuzz-short:
 	FUZZ_SECONDS=$(CI_FUZZ_SECONDS) tools/run-fuzzers
@@ -80,7 +84,7 @@ test-python-older: build-abi3
 test-python: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: test-cpp test-sanitize test-fuzz-short test-bench-quick test-refcount test-python-older \
+test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-python-older \
       test-python
 
 bench: build
@@ -92,5 +96,5 @@ fuzz:
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} tools/run-fuzzers
 
 clean:
-	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-fuzz build-bench \
+	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-tsan build-fuzz build-bench \
 	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel
