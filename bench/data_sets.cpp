@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 using testdata::SplitMix64;
 
-constexpr std::size_t kCorpusPiece = 64 * 1024;
+constexpr std::size_t CORPUS_PIECE = 64 * 1024;
 
 // Regular files under `roots`, each root's list sorted by path, roots in
 // the order given.  Symbolic links are skipped (their targets are listed
@@ -100,7 +100,7 @@ Bytes mixed_corpus(std::size_t size) {
   bool take_text = true;
   int empty_turns = 0;
   while (filled < size && empty_turns < 2) {
-    const std::size_t want = std::min(kCorpusPiece, size - filled);
+    const std::size_t want = std::min(CORPUS_PIECE, size - filled);
     const std::size_t got = (take_text ? text : binary).read(out.data() + filled, want);
     filled += got;
     empty_turns = got == 0 ? empty_turns + 1 : 0;
@@ -141,12 +141,12 @@ Bytes survey_content(std::size_t size, std::uint64_t seed) {
 
 Bytes grid_content(std::size_t size, std::uint64_t seed) {
   SplitMix64 rng{seed};
-  constexpr std::size_t kColumns = 1024;
+  constexpr std::size_t COLUMNS = 1024;
   Bytes out(size);
   const std::size_t cells = size / 4;
   for (std::size_t i = 0; i < cells; ++i) {
-    const double x = static_cast<double>(i % kColumns);
-    const double y = static_cast<double>(i / kColumns);
+    const double x = static_cast<double>(i % COLUMNS);
+    const double y = static_cast<double>(i / COLUMNS);
     double value = 52000.0 + 350.0 * std::sin(x / 83.0) * std::cos(y / 61.0) + 40.0 * std::sin((x + y) / 17.0);
     value += (rng.unit() - 0.5) * 0.5;           // instrument noise
     value = std::round(value * 100.0) / 100.0;  // recorded to 0.01 nT
@@ -181,21 +181,21 @@ Bytes content_by_name(const std::string& name, std::size_t size, std::uint64_t s
 
 Bytes fixed_width_column(std::size_t count, std::size_t width, std::size_t min_name,
                          std::size_t max_name, std::uint64_t seed) {
-  static constexpr char kPrefixes[] = "LTXP";
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-";
+  static constexpr char PREFIXES[] = "LTXP";
+  static constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-";
   SplitMix64 rng{seed};
   Bytes out(count * width, 0);
   for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t* record = out.data() + i * width;
     if (min_name >= width) {
       for (std::size_t k = 0; k < width; ++k) {
-        record[k] = static_cast<std::uint8_t>(kAlphabet[rng.next() % (sizeof kAlphabet - 1)]);
+        record[k] = static_cast<std::uint8_t>(ALPHABET[rng.next() % (sizeof ALPHABET - 1)]);
       }
       continue;
     }
     const std::size_t span = max_name - min_name + 1;
     const std::size_t length = std::min(width, min_name + static_cast<std::size_t>(rng.next() % span));
-    record[0] = static_cast<std::uint8_t>(kPrefixes[rng.next() % 4]);
+    record[0] = static_cast<std::uint8_t>(PREFIXES[rng.next() % 4]);
     for (std::size_t k = 1; k < length; ++k) {
       record[k] = static_cast<std::uint8_t>('0' + rng.next() % 10);
     }

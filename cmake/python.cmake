@@ -66,6 +66,7 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/python)
 add_library(native_frame OBJECT
   # the frame: failure values, results, conversion
   src/lib/pending_error.cpp
+  src/lib/decode_failure.cpp
   src/lib/frame.cpp
   src/lib/interpreter_caches.cpp
   src/lib/arguments.cpp

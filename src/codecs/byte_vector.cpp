@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "codecs/huge_pages.h"
@@ -62,14 +61,6 @@ void ByteVector::commit(std::uint64_t count) {
 void ByteVector::truncate(std::uint64_t size) {
   if (size > size_) internal_fault("truncate past the end");
   size_ = size;
-}
-
-bool ByteVector::try_append(std::span<const std::uint8_t> bytes) noexcept {
-  if (bytes.empty()) return true;
-  if (!try_grow(bytes.size())) return false;
-  std::memcpy(data_ + size_, bytes.data(), bytes.size());
-  size_ += bytes.size();
-  return true;
 }
 
 }  // namespace native

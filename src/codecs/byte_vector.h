@@ -24,9 +24,6 @@ class ByteVector {
   std::uint64_t size() const noexcept { return size_; }
   std::uint64_t capacity() const noexcept { return capacity_; }
   bool empty() const noexcept { return size_ == 0; }
-  std::span<const std::uint8_t> bytes() const noexcept {
-    return {data_, static_cast<std::size_t>(size_)};
-  }
 
   // Makes the capacity at least `new_capacity`, exactly that much if it has
   // to grow.  False (vector unchanged) when the memory cannot be had.
@@ -46,13 +43,6 @@ class ByteVector {
   // Adds `count` bytes written into spare() to the length.  More than the
   // spare room is an internal fault.
   void commit(std::uint64_t count);
-
-  // Appends a copy of `bytes`, growing geometrically if needed.  False
-  // (vector unchanged) when the memory cannot be had.  `bytes` must not
-  // point into this vector: growth may move it.
-  bool try_append(std::span<const std::uint8_t> bytes) noexcept;
-
-  void clear() noexcept { size_ = 0; }
 
   // Drops the bytes from `size` on; a larger size is an internal fault.
   void truncate(std::uint64_t size);

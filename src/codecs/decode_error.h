@@ -1,37 +1,50 @@
 // Failure values of the core routines.  The routines never throw for bad
-// input: they return a DecodeError, which the interpreter frame raises as
-// ValueError or IndexError with the message as the only argument.
+// input, nor when module-owned memory runs out: they return a DecodeError,
+// which the interpreter frame raises (ValueError or IndexError with the
+// message as the only argument, MemoryError for exhausted memory), with the
+// message prefix of the module function that owns the codec.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <utility>
-#include <variant>
+
+#include "codecs/expected.h"
 
 namespace native {
 
+// The codec whose routine detected the error; the interpreter frame turns
+// it into the message prefix ("lzrw1_decompress: ").  An LZRW1 error keeps
+// its codec when the Speed-chain walker passes it on.
+enum class Codec {
+  lzrw1,
+  speed_blob,
+  zlib,
+  fixed_width,
+};
+
 enum class ErrorKind {
-  value_error,  // malformed data
-  index_error,  // data ends too early, or a reference out of range
+  value_error,    // malformed data
+  index_error,    // data ends too early, or a reference out of range
+  out_of_memory,  // module-owned memory could not be had; no message
 };
 
 struct DecodeError {
+  Codec codec;
   ErrorKind kind;
-  std::string message;  // full text, function prefix included
+  std::string message;  // without the function prefix
 };
 
-// Result of a routine that fills a caller-provided span: nullopt on success.
-using DecodeStatus = std::optional<DecodeError>;
-
-// Result of a routine that produces a value: the value or a decode error.
+// The result of every core routine: Expected<T, DecodeError>, and
+// DecodeResult<void> for a routine that fills a caller-provided span.
 template <class T>
-using DecodeResult = std::variant<T, DecodeError>;
+using DecodeResult = Expected<T, DecodeError>;
 
-inline DecodeError value_error(std::string message) {
-  return {ErrorKind::value_error, std::move(message)};
+inline DecodeError value_error(Codec codec, std::string message) {
+  return {codec, ErrorKind::value_error, std::move(message)};
 }
-inline DecodeError index_error(std::string message) {
-  return {ErrorKind::index_error, std::move(message)};
+inline DecodeError index_error(Codec codec, std::string message) {
+  return {codec, ErrorKind::index_error, std::move(message)};
 }
+inline DecodeError out_of_memory(Codec codec) { return {codec, ErrorKind::out_of_memory, {}}; }
 
 }  // namespace native

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
+#include "codecs/integers.h"
 #include "codecs/internal_fault.h"
 
 #if defined(__SSE2__)
@@ -14,9 +16,7 @@
 namespace native {
 namespace {
 
-constexpr std::size_t CODE_POINT_SIZE = 4;  // UCS-4
 constexpr std::uint32_t REPLACEMENT_CHARACTER = 0xFFFD;
-static_assert(CODE_POINT_SIZE == sizeof(std::uint32_t));
 
 // Bytes before the first NUL of [record, record + n), or n without one.
 inline std::uint64_t scan_for_nul(const std::uint8_t* record, std::uint64_t n) {
@@ -35,19 +35,11 @@ inline std::uint32_t code_point(std::uint8_t byte) {
   return byte ^ ((byte ^ REPLACEMENT_CHARACTER) & high_mask);
 }
 
-inline void store_le32(std::uint8_t* out, std::uint32_t value) {
-  const std::uint8_t bytes[4] = {
-      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-      static_cast<std::uint8_t>(value >> 16),
-      static_cast<std::uint8_t>(value >> 24)};
-  std::memcpy(out, bytes, sizeof bytes);
-}
-
 // Code points 0 .. n-1 of one record.
 inline void decode_run_portable(const std::uint8_t* in, std::uint8_t* out,
                                 std::size_t n) {
   for (std::size_t k = 0; k < n; ++k) {
-    store_le32(out + k * CODE_POINT_SIZE, code_point(in[k]));
+    store_u32le(out + k * UCS4_CODE_POINT_SIZE, code_point(in[k]));
   }
 }
 
@@ -111,22 +103,22 @@ inline void decode_run_sse2(const std::uint8_t* in, std::uint8_t* out,
   if (n >= 16) {
     std::size_t k = 0;
     for (; n - k >= 16; k += 16) {
-      decode16(in + k, out + k * CODE_POINT_SIZE);
+      decode16(in + k, out + k * UCS4_CODE_POINT_SIZE);
     }
     if (k < n) {
-      decode16(in + (n - 16), out + (n - 16) * CODE_POINT_SIZE);
+      decode16(in + (n - 16), out + (n - 16) * UCS4_CODE_POINT_SIZE);
     }
   } else if (n >= 8) {
     decode8(in, out);
-    decode8(in + (n - 8), out + (n - 8) * CODE_POINT_SIZE);
+    decode8(in + (n - 8), out + (n - 8) * UCS4_CODE_POINT_SIZE);
   } else if (n >= 4) {
     decode4(in, out);
-    decode4(in + (n - 4), out + (n - 4) * CODE_POINT_SIZE);
+    decode4(in + (n - 4), out + (n - 4) * UCS4_CODE_POINT_SIZE);
   } else if (n > 0) {
     // Positions 0, n/2 and n-1 cover every n of 1 to 3.
-    store_le32(out, code_point(in[0]));
-    store_le32(out + (n / 2) * CODE_POINT_SIZE, code_point(in[n / 2]));
-    store_le32(out + (n - 1) * CODE_POINT_SIZE, code_point(in[n - 1]));
+    store_u32le(out, code_point(in[0]));
+    store_u32le(out + (n / 2) * UCS4_CODE_POINT_SIZE, code_point(in[n / 2]));
+    store_u32le(out + (n - 1) * UCS4_CODE_POINT_SIZE, code_point(in[n - 1]));
   }
 }
 
@@ -150,7 +142,7 @@ void decode_records(std::span<const std::uint8_t> input, std::uint64_t width,
   if (width != 0 && count > input.size() / width) {
     internal_fault("decode_fixed_width_records_into: input shorter than count * width");
   }
-  const std::uint64_t slot_size = checked_size_product(max_len, CODE_POINT_SIZE);
+  const std::uint64_t slot_size = checked_size_product(max_len, UCS4_CODE_POINT_SIZE);
   if (checked_size_product(count, slot_size) != output.size()) {
     internal_fault("decode_fixed_width_records_into: output size is not count * max_len * 4");
   }
@@ -173,7 +165,7 @@ void decode_records(std::span<const std::uint8_t> input, std::uint64_t width,
 
 }  // namespace
 
-FixedWidthLengths measure_fixed_width_records(
+DecodeResult<FixedWidthLengths> measure_fixed_width_records(
     std::span<const std::uint8_t> input, std::uint64_t width,
     std::uint64_t count) {
   FixedWidthLengths result{{}, 0};
@@ -186,11 +178,21 @@ FixedWidthLengths measure_fixed_width_records(
     internal_fault("measure_fixed_width_records: input shorter than count * width");
   }
   // One allocation of exactly count entries; the product guards its size.
-  result.lengths.reserve(checked_size_product(count, sizeof(std::uint64_t)) /
-                         sizeof(std::uint64_t));
+  try {
+    result.lengths.reserve(checked_size_product(count, sizeof(std::uint64_t)) /
+                           sizeof(std::uint64_t));
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(Codec::fixed_width);
+  }
 
   const std::uint8_t* record = input.data();
   std::uint64_t max_len = 0;
+  // Stores len_i; the reservation above makes push_back never allocate.
+  const auto measured = [&](std::uint64_t len) {
+    result.lengths.push_back(len);
+    max_len = std::max(max_len, len);
+  };
+  std::uint64_t i = 0;
 #if NATIVE_FIXED_WIDTH_SSE2
   // Most records end within their first 16 bytes, found by one compare.
   // The 16-byte load may cover bytes of the following records (only their
@@ -199,38 +201,23 @@ FixedWidthLengths measure_fixed_width_records(
   const std::uint64_t needed = count * width;  // <= input.size(): checked
   const std::uint64_t fast_records =
       needed < 16 ? 0 : std::min(count, (needed - 16) / width + 1);
-  std::uint64_t i = 0;
   if (width <= 16) {
     // The bit at position `width` stands for "no NUL in the record".
     const std::uint32_t record_end = std::uint32_t{1} << width;
     for (; i < fast_records; ++i, record += width) {
-      const std::uint64_t len =
-          static_cast<std::uint64_t>(__builtin_ctz(nul_mask16(record) | record_end));
-      result.lengths.push_back(len);
-      max_len = std::max(max_len, len);
+      measured(static_cast<std::uint64_t>(__builtin_ctz(nul_mask16(record) | record_end)));
     }
   } else {
     for (; i < fast_records; ++i, record += width) {
       const std::uint32_t mask = nul_mask16(record);
-      const std::uint64_t len =
-          mask != 0 ? static_cast<std::uint64_t>(__builtin_ctz(mask))
-                    : 16 + scan_for_nul(record + 16, width - 16);
-      result.lengths.push_back(len);
-      max_len = std::max(max_len, len);
+      measured(mask != 0 ? static_cast<std::uint64_t>(__builtin_ctz(mask))
+                         : 16 + scan_for_nul(record + 16, width - 16));
     }
   }
-  for (; i < count; ++i, record += width) {
-    const std::uint64_t len = scan_for_nul(record, width);
-    result.lengths.push_back(len);
-    max_len = std::max(max_len, len);
-  }
-#else
-  for (std::uint64_t i = 0; i < count; ++i, record += width) {
-    const std::uint64_t len = scan_for_nul(record, width);
-    result.lengths.push_back(len);
-    max_len = std::max(max_len, len);
-  }
 #endif
+  for (; i < count; ++i, record += width) {
+    measured(scan_for_nul(record, width));
+  }
   result.max_len = max_len;
   return result;
 }

@@ -16,7 +16,13 @@
 #include <span>
 #include <vector>
 
+#include "codecs/decode_error.h"
+
 namespace native {
+
+// Bytes per decoded character: one UCS-4 code point.
+inline constexpr std::uint64_t UCS4_CODE_POINT_SIZE = 4;
+static_assert(UCS4_CODE_POINT_SIZE == sizeof(std::uint32_t));
 
 struct FixedWidthLengths {
   // len_i per record: bytes before the record's first NUL, or `width` when
@@ -30,12 +36,12 @@ struct FixedWidthLengths {
 // checked; a shorter input is an InternalFault); bytes past them are never
 // read, nor are the bytes after a record's first NUL.
 //
-// `lengths` is allocated once with room for exactly `count` entries
-// (std::bad_alloc when that memory is not available).  With `width` 0 the
+// `lengths` is allocated once with room for exactly `count` entries (the
+// error out_of_memory when that memory is not available).  With `width` 0 the
 // routine reads nothing and allocates nothing: it returns an empty
 // `lengths` and max_len 0 whatever `count` is, so a huge count with an
 // empty input costs nothing.
-FixedWidthLengths measure_fixed_width_records(
+DecodeResult<FixedWidthLengths> measure_fixed_width_records(
     std::span<const std::uint8_t> input, std::uint64_t width,
     std::uint64_t count);
 

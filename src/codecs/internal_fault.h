@@ -3,7 +3,6 @@
 // interpreter frame's entry guard, which raises them as PanicException.
 #pragma once
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -16,16 +15,6 @@ class InternalFault : public std::runtime_error {
 
 [[noreturn]] inline void internal_fault(const std::string& text) {
   throw InternalFault(text);
-}
-
-// a * b for sizes of module-owned memory; overflow past the signed 64-bit
-// range is the fault "capacity overflow".
-inline std::uint64_t checked_size_product(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t product;
-  if (__builtin_mul_overflow(a, b, &product) || product > INT64_MAX) {
-    internal_fault("capacity overflow");
-  }
-  return product;
 }
 
 }  // namespace native

@@ -15,24 +15,26 @@
 #include <bit>
 #include <cstring>
 
+#include "codecs/integers.h"
+
 namespace native {
 namespace {
 
-constexpr std::uint64_t kGroupItems = 16;
-constexpr std::uint64_t kMaxCopyLength = 16;
-constexpr unsigned kBlock = 16;  // width of the fast path's block moves
+constexpr std::uint64_t LZRW1_GROUP_ITEMS = 16;
+constexpr std::uint64_t LZRW1_MAX_COPY_LENGTH = 16;
+constexpr unsigned FAST_BLOCK_LENGTH = 16;  // width of the fast path's block moves
 
 // Worst case of one group in the fast path.  Output: 16 items of at most 16
 // bytes; a 16-byte block move at an item that still has m >= 1 items left
 // (itself included) ends at most 16 * (16 - m) + 16 <= 256 bytes into the
 // group.  Input: the control word, 32 bytes of items, and a literal run's
 // 16-byte move starting inside those 32 bytes.
-constexpr std::uint64_t kFastOutputRoom = kGroupItems * kMaxCopyLength;
-constexpr std::uint64_t kFastInputRoom = 2 + 2 * kGroupItems + kBlock;
-static_assert(kFastOutputRoom == 256 && kFastInputRoom == 50);
+constexpr std::uint64_t FAST_GROUP_OUTPUT_ROOM = LZRW1_GROUP_ITEMS * LZRW1_MAX_COPY_LENGTH;
+constexpr std::uint64_t FAST_GROUP_INPUT_ROOM = 2 + 2 * LZRW1_GROUP_ITEMS + FAST_BLOCK_LENGTH;
+static_assert(FAST_GROUP_OUTPUT_ROOM == 256 && FAST_GROUP_INPUT_ROOM == 50);
 
-DecodeStatus out_of_input() { return index_error(LZRW1_MESSAGE_OUT_OF_INPUT); }
-DecodeStatus bad_offset() { return index_error(LZRW1_MESSAGE_BAD_OFFSET); }
+DecodeError out_of_input() { return index_error(Codec::lzrw1, LZRW1_MESSAGE_OUT_OF_INPUT); }
+DecodeError bad_offset() { return index_error(Codec::lzrw1, LZRW1_MESSAGE_BAD_OFFSET); }
 
 // Copy of `length` (1..16) bytes from `offset` bytes back, as the forward
 // byte copy would make it, but writing a whole 16-byte block: the bytes past
@@ -55,8 +57,8 @@ inline void copy_match_block(std::uint8_t* dst, std::uint64_t offset, std::uint6
 
 }  // namespace
 
-DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_t start,
-                               std::span<std::uint8_t> output) {
+DecodeResult<void> lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_t start,
+                                     std::span<std::uint8_t> output) {
   const std::uint8_t* const in = input.data();
   const std::uint64_t in_len = input.size();
   std::uint8_t* const out = output.data();
@@ -66,13 +68,11 @@ DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_
   std::uint64_t produced = 0;
 
   while (produced < out_len) {
-    if (read_pos <= in_len && in_len - read_pos >= kFastInputRoom &&
-        out_len - produced >= kFastOutputRoom) {
+    if (read_pos <= in_len && in_len - read_pos >= FAST_GROUP_INPUT_ROOM &&
+        out_len - produced >= FAST_GROUP_OUTPUT_ROOM) {
       // Fast group: no input or output bound can be hit (see the room
       // constants), so only offsets are checked.
-      unsigned bits = (static_cast<unsigned>(in[read_pos]) |
-                       static_cast<unsigned>(in[read_pos + 1]) << 8) |
-                      0x10000u;  // sentinel above the 16 item bits
+      unsigned bits = load_u16le(in + read_pos) | 0x10000u;  // sentinel above the 16 item bits
       read_pos += 2;
       for (;;) {
         // A run of 0 to 16 literals, moved as one block whatever its
@@ -80,7 +80,7 @@ DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_
         // unless the group is done.  Every block move happens while at
         // least one item of the group is left, as the room bound assumes.
         const unsigned run = static_cast<unsigned>(std::countr_zero(bits));
-        std::memcpy(out + produced, in + read_pos, kBlock);
+        std::memcpy(out + produced, in + read_pos, FAST_BLOCK_LENGTH);
         produced += run;
         read_pos += run;
         bits >>= run;
@@ -101,11 +101,10 @@ DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_
 
     // Checked group: the tail of the stream, item by item.
     if (read_pos >= in_len || in_len - read_pos < 2) return out_of_input();
-    unsigned control = static_cast<unsigned>(in[read_pos]) |
-                       static_cast<unsigned>(in[read_pos + 1]) << 8;
+    unsigned control = load_u16le(in + read_pos);
     read_pos += 2;
-    for (std::uint64_t item = 0; item < kGroupItems; ++item, control >>= 1) {
-      if (produced == out_len) return std::nullopt;
+    for (std::uint64_t item = 0; item < LZRW1_GROUP_ITEMS; ++item, control >>= 1) {
+      if (produced == out_len) return {};
       if ((control & 1) == 0) {
         if (read_pos >= in_len) return out_of_input();
         out[produced++] = in[read_pos++];
@@ -127,7 +126,7 @@ DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_
       produced += length;
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace native

@@ -13,14 +13,13 @@ namespace native {
 // output is full.  The stream may read any byte from start to the end of
 // input; bytes after the last item needed are never read, and nothing is
 // read at all when output is empty.  Back-references reach only bytes of
-// this output span.  On a decode error (kind index_error) the content of
-// output is undefined; callers discard it.
-DecodeStatus lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_t start,
-                               std::span<std::uint8_t> output);
+// this output span.  On a decode error (kind index_error, one of the two
+// messages below) the content of output is undefined; callers discard it.
+DecodeResult<void> lzrw1_decode_into(std::span<const std::uint8_t> input, std::uint64_t start,
+                                     std::span<std::uint8_t> output);
 
-inline constexpr const char* LZRW1_MESSAGE_OUT_OF_INPUT =
-    "lzrw1_decompress: ran out of input data";
+inline constexpr const char* LZRW1_MESSAGE_OUT_OF_INPUT = "ran out of input data";
 inline constexpr const char* LZRW1_MESSAGE_BAD_OFFSET =
-    "lzrw1_decompress: back-reference offset out of range (corrupt data)";
+    "back-reference offset out of range (corrupt data)";
 
 }  // namespace native

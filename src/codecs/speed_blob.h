@@ -44,7 +44,7 @@ DecodeResult<std::uint64_t> speed_blob_output_length(std::span<const std::uint8_
 // speed_blob_output_length gave, and succeeds only when the chain fills it
 // exactly.  Nothing after the last chunk needed is read.  On a decode error
 // the content of output is undefined; callers discard it.
-DecodeStatus decode_speed_chain_into(std::span<const std::uint8_t> data,
-                                     std::span<std::uint8_t> output);
+DecodeResult<void> decode_speed_chain_into(std::span<const std::uint8_t> data,
+                                           std::span<std::uint8_t> output);
 
 }  // namespace native

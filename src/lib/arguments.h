@@ -15,16 +15,16 @@
 
 namespace native::py {
 
-inline constexpr std::size_t kMaxParameters = 3;
+inline constexpr std::size_t MAX_PARAMETERS = 3;
 
 struct ParameterDescription {
   std::string_view function;  // "lzrw1_decompress"
-  std::array<std::string_view, kMaxParameters> names;
+  std::array<std::string_view, MAX_PARAMETERS> names;
   std::size_t count;
 };
 
 // Borrowed arguments, one slot per parameter; the caller keeps them alive.
-using ArgumentSlots = std::array<PyObject*, kMaxParameters>;
+using ArgumentSlots = std::array<PyObject*, MAX_PARAMETERS>;
 
 // Fills `slots` or fails with the TypeError of a call that does not fit the
 // signature (no argument note).

@@ -4,33 +4,31 @@
 #include "lib/python.h"  // first: it sets feature macros
 #include "codecs/speed_blob.h"
 #include "lib/arguments.h"
+#include "lib/decode_failure.h"
 #include "lib/frame.h"
 #include "lib/functions.h"
+#include "lib/signatures.h"
 
 namespace native::py {
 namespace {
 
-constexpr ParameterDescription kSpeedParameters{
-    "decode_speed_blob", {"data", "total_decompressed_length"}, 2};
+constexpr const ParameterDescription& PARAMETERS = DECODE_SPEED_BLOB_PARAMETERS;
 
 Result<Ref> decode_speed_blob_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto slots = bind_arguments(kSpeedParameters, args, nargs, kwnames);
+  auto slots = bind_arguments(PARAMETERS, args, nargs, kwnames);
   if (!slots) return slots.error();
-  auto data = convert_bytes_only((*slots)[0], "data");
+  auto data = convert_bytes_only((*slots)[0], PARAMETERS.names[0]);
   if (!data) return data.error();
-  auto total = convert_signed((*slots)[1], "total_decompressed_length");
+  auto total = convert_signed((*slots)[1], PARAMETERS.names[1]);
   if (!total) return total.error();
 
   // Every check that fixes the output length runs before the allocation.
-  DecodeResult<std::uint64_t> length = speed_blob_output_length(*data, *total);
-  if (auto* error = std::get_if<DecodeError>(&length)) {
-    return PendingError::from_decode_error(std::move(*error));
-  }
-  auto result = create_result_bytearray(std::get<std::uint64_t>(length));
+  auto length = speed_blob_output_length(*data, *total);
+  if (!length) return decode_failure(length.error());
+  auto result = create_result_bytearray(*length);
   if (!result) return result.error();
-  DecodeStatus status =
-      run_detached([&] { return decode_speed_chain_into(*data, result->bytes); });
-  if (status) return PendingError::from_decode_error(std::move(*status));
+  auto decoded = run_detached([&] { return decode_speed_chain_into(*data, result->bytes); });
+  if (!decoded) return decode_failure(decoded.error());
   return std::move(result->object);
 }
 

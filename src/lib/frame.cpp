@@ -31,7 +31,7 @@ void raise_current_exception() {
   } catch (const std::exception& error) {
     raise_panic(error.what());
   } catch (...) {
-    raise_panic(kGenericFaultText);
+    raise_panic(GENERIC_FAULT_TEXT);
   }
 }
 

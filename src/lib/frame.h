@@ -18,7 +18,7 @@
 namespace native::py {
 
 // Text of an internal fault that carries none of its own.
-inline constexpr const char* kGenericFaultText =
+inline constexpr const char* GENERIC_FAULT_TEXT =
     "internal fault in the native code of _native (no message given)";
 
 // Raises an internal fault as PanicException (args == (text,)).

@@ -3,30 +3,30 @@
 #include "lib/python.h"  // first: it sets feature macros
 #include "codecs/lzrw1.h"
 #include "lib/arguments.h"
+#include "lib/decode_failure.h"
 #include "lib/frame.h"
 #include "lib/functions.h"
+#include "lib/signatures.h"
 
 namespace native::py {
 namespace {
 
-constexpr ParameterDescription kLzrw1Parameters{
-    "lzrw1_decompress", {"data", "start", "decompressed_length"}, 3};
+constexpr const ParameterDescription& PARAMETERS = LZRW1_DECOMPRESS_PARAMETERS;
 
 Result<Ref> lzrw1_decompress_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto slots = bind_arguments(kLzrw1Parameters, args, nargs, kwnames);
+  auto slots = bind_arguments(PARAMETERS, args, nargs, kwnames);
   if (!slots) return slots.error();
-  auto data = convert_bytes_only((*slots)[0], "data");
+  auto data = convert_bytes_only((*slots)[0], PARAMETERS.names[0]);
   if (!data) return data.error();
-  auto start = convert_unsigned((*slots)[1], "start");
+  auto start = convert_unsigned((*slots)[1], PARAMETERS.names[1]);
   if (!start) return start.error();
-  auto length = convert_unsigned((*slots)[2], "decompressed_length");
+  auto length = convert_unsigned((*slots)[2], PARAMETERS.names[2]);
   if (!length) return length.error();
 
   auto result = create_result_bytearray(*length);
   if (!result) return result.error();
-  DecodeStatus status =
-      run_detached([&] { return lzrw1_decode_into(*data, *start, result->bytes); });
-  if (status) return PendingError::from_decode_error(std::move(*status));
+  auto decoded = run_detached([&] { return lzrw1_decode_into(*data, *start, result->bytes); });
+  if (!decoded) return decode_failure(decoded.error());
   return std::move(result->object);
 }
 

@@ -7,6 +7,7 @@
 #include "lib/interpreter_caches.h"
 #include "lib/functions.h"
 #include "lib/pending_error.h"
+#include "lib/signatures.h"
 
 namespace native::py {
 namespace {
@@ -16,11 +17,11 @@ PyCFunction as_method(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(function));
 }
 
-constexpr int kCodecFlags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-static_assert(kCodecFlags == 0xA2);
+constexpr int CODEC_FLAGS = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
+static_assert(CODEC_FLAGS == 0xA2);
 static_assert((METH_NOARGS | METH_STATIC) == 0x24);
 
-constexpr const char kZlibDecompressDoc[] =
+constexpr const char ZLIB_DECOMPRESS_DOC[] =
     "zlib_decompress(data)\n--\n\n"
     "Decompress the raw zlib stream of a DB_COMP_SIZE blob into a new, writable\n"
     "bytearray.\n\n"
@@ -37,7 +38,7 @@ constexpr const char kZlibDecompressDoc[] =
     "lock, because it reads its input in place from a buffer that may belong to\n"
     "a live, mutable object.";
 
-constexpr const char kLzrw1DecompressDoc[] =
+constexpr const char LZRW1_DECOMPRESS_DOC[] =
     "lzrw1_decompress(data, start, decompressed_length)\n--\n\n"
     "Decompress `decompressed_length` bytes of canonical LZRW1 data (without the\n"
     "FLAG_BYTES prefix of the published algorithm) starting at data[start:].\n\n"
@@ -50,7 +51,7 @@ constexpr const char kLzrw1DecompressDoc[] =
     "immutable bytes object (a bytearray is refused), so reading it during that\n"
     "window is safe.";
 
-constexpr const char kDecodeSpeedBlobDoc[] =
+constexpr const char DECODE_SPEED_BLOB_DOC[] =
     "decode_speed_blob(data, total_decompressed_length)\n--\n\n"
     "Decode every chunk of a DB_COMP_SPEED blob into one writable bytearray.\n\n"
     "A blob is a chain of chunks of at most 16368 decompressed bytes each, each\n"
@@ -69,7 +70,7 @@ constexpr const char kDecodeSpeedBlobDoc[] =
     "most 8 times, plus the 12-byte sub-headers) is refused before anything is\n"
     "allocated.";
 
-constexpr const char kDecompressGrdBlocksDoc[] =
+constexpr const char DECOMPRESS_GRD_BLOCKS_DOC[] =
     "decompress_grd_blocks(body, payloads, size_hint)\n--\n\n"
     "Decompress every block of a grid file's compressed body into one writable\n"
     "bytearray, concatenated in block order.\n\n"
@@ -86,7 +87,7 @@ constexpr const char kDecompressGrdBlocksDoc[] =
     "The loop and the final copy run with the interpreter lock released; `body`\n"
     "is copied up front.";
 
-constexpr const char kDecodeFixedWidthDoc[] =
+constexpr const char DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC[] =
     "decode_fixed_width_strings_ucs4(data, width, count)\n--\n\n"
     "Decode `count` NUL-terminated ASCII strings of `width` bytes each from\n"
     "`data`, one record per `width` bytes, exactly like\n"
@@ -101,18 +102,35 @@ constexpr const char kDecodeFixedWidthDoc[] =
     "longest decoded record actually found, not `width`. UCS-4 is used because\n"
     "a replacement character needs one full code point.";
 
-constexpr const char kPingDoc[] =
+constexpr const char PING_DOC[] =
     "ping()\n--\n\nRound-trip check that the extension built and loaded correctly.";
 
-PyMethodDef kMethods[] = {
-    {"ping", as_method(&ping), METH_NOARGS | METH_STATIC, kPingDoc},
-    {"lzrw1_decompress", as_method(&lzrw1_decompress), kCodecFlags, kLzrw1DecompressDoc},
-    {"decode_speed_blob", as_method(&decode_speed_blob), kCodecFlags, kDecodeSpeedBlobDoc},
-    {"zlib_decompress", as_method(&zlib_decompress), kCodecFlags, kZlibDecompressDoc},
-    {"decompress_grd_blocks", as_method(&decompress_grd_blocks), kCodecFlags,
-     kDecompressGrdBlocksDoc},
-    {"decode_fixed_width_strings_ucs4", as_method(&decode_fixed_width_strings_ucs4),
-     kCodecFlags, kDecodeFixedWidthDoc},
+// A method record named by its parameter declaration (a string literal, so
+// NUL-terminated), whose docstring must begin with the signature line of
+// that declaration: checked at compile time below.
+template <class Function>
+PyMethodDef method_record(const ParameterDescription& parameters, Function function, int flags,
+                   const char* docstring) {
+  return {parameters.function.data(), as_method(function), flags, docstring};
+}
+
+static_assert(begins_with_signature(PING_DOC, PING_PARAMETERS));
+static_assert(begins_with_signature(LZRW1_DECOMPRESS_DOC, LZRW1_DECOMPRESS_PARAMETERS));
+static_assert(begins_with_signature(DECODE_SPEED_BLOB_DOC, DECODE_SPEED_BLOB_PARAMETERS));
+static_assert(begins_with_signature(ZLIB_DECOMPRESS_DOC, ZLIB_DECOMPRESS_PARAMETERS));
+static_assert(begins_with_signature(DECOMPRESS_GRD_BLOCKS_DOC, DECOMPRESS_GRD_BLOCKS_PARAMETERS));
+static_assert(begins_with_signature(DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC,
+                                    DECODE_FIXED_WIDTH_STRINGS_UCS4_PARAMETERS));
+
+PyMethodDef METHODS[] = {
+    method_record(PING_PARAMETERS, &ping, METH_NOARGS | METH_STATIC, PING_DOC),
+    method_record(LZRW1_DECOMPRESS_PARAMETERS, &lzrw1_decompress, CODEC_FLAGS, LZRW1_DECOMPRESS_DOC),
+    method_record(DECODE_SPEED_BLOB_PARAMETERS, &decode_speed_blob, CODEC_FLAGS, DECODE_SPEED_BLOB_DOC),
+    method_record(ZLIB_DECOMPRESS_PARAMETERS, &zlib_decompress, CODEC_FLAGS, ZLIB_DECOMPRESS_DOC),
+    method_record(DECOMPRESS_GRD_BLOCKS_PARAMETERS, &decompress_grd_blocks, CODEC_FLAGS,
+                  DECOMPRESS_GRD_BLOCKS_DOC),
+    method_record(DECODE_FIXED_WIDTH_STRINGS_UCS4_PARAMETERS, &decode_fixed_width_strings_ucs4,
+                  CODEC_FLAGS, DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC),
 };
 
 std::string describe_error(PendingError& error) {
@@ -151,7 +169,7 @@ Result<Ref> module_all_list(PyObject* module) {
   return all;
 }
 
-std::optional<PendingError> register_function(PyObject* module, PyMethodDef* method) {
+Result<void> register_function(PyObject* module, PyMethodDef* method) {
   Ref module_name = Ref::steal(PyModule_GetNameObject(module));
   if (!module_name) return fetch_error();
   Ref function = Ref::steal(PyCMethod_New(method, module, module_name.get(), nullptr));
@@ -170,14 +188,15 @@ std::optional<PendingError> register_function(PyObject* module, PyMethodDef* met
     internal_fault("could not append __name__ to __all__: " + describe_error(error));
   }
   if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return fetch_error();
-  return std::nullopt;
+  return {};
 }
 
 Result<Ref> exec_body(PyObject* module) {
   if (!module) return fetch_error();
   if (!PyModule_Check(module)) return type_mismatch(module, "module");
-  for (PyMethodDef& method : kMethods) {
-    if (auto error = register_function(module, &method)) return std::move(*error);
+  for (PyMethodDef& method : METHODS) {
+    auto registered = register_function(module, &method);
+    if (!registered) return registered.error();
   }
   return Ref::borrow(Py_None);
 }

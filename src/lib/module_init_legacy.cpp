@@ -15,15 +15,15 @@ namespace {
 // id and value are part of the stable ABI from 3.13 on.  An interpreter
 // that does not know a slot id refuses the whole definition, so 3.12 gets
 // the definition without it.
-constexpr int kModGilSlot = 4;
-void* const kModGilNotUsed = reinterpret_cast<void*>(1);
-constexpr unsigned long kFirstVersionWithModGil = 0x030d0000;
+constexpr int MOD_GIL_SLOT = 4;
+void* const MOD_GIL_NOT_USED = reinterpret_cast<void*>(1);
+constexpr unsigned long FIRST_VERSION_WITH_MOD_GIL = 0x030d0000;
 
 void* const exec_step = reinterpret_cast<void*>(&native::py::exec_module);
 
 PyModuleDef_Slot slots_with_gil[] = {
     {Py_mod_exec, exec_step},
-    {kModGilSlot, kModGilNotUsed},
+    {MOD_GIL_SLOT, MOD_GIL_NOT_USED},
     {0, nullptr},
 };
 
@@ -62,6 +62,6 @@ PyModuleDef definition_without_gil = {
 
 // Py_Version is the running interpreter's version, not the headers'.
 PyMODINIT_FUNC PyInit__native() {
-  return PyModuleDef_Init(Py_Version >= kFirstVersionWithModGil ? &definition_with_gil
+  return PyModuleDef_Init(Py_Version >= FIRST_VERSION_WITH_MOD_GIL ? &definition_with_gil
                                                                 : &definition_without_gil);
 }

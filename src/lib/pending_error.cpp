@@ -18,6 +18,7 @@ PyObject* builtin_type(ExceptionType type) {
     case ExceptionType::buffer_error: return PyExc_BufferError;
     case ExceptionType::system_error: return PyExc_SystemError;
     case ExceptionType::overflow_error: return PyExc_OverflowError;
+    case ExceptionType::memory_error: return PyExc_MemoryError;
     case ExceptionType::panic: return panic_exception_type();
     case ExceptionType::other: break;
   }
@@ -30,7 +31,8 @@ bool is_exception_class(PyObject* type) {
           Py_TPFLAGS_BASE_EXC_SUBCLASS) != 0;
 }
 
-// UTF-8 text of a str, or nullopt (with the error cleared) if it has none.
+// UTF-8 text of a str into `out`, or false (with the error cleared) if it
+// has none.
 bool utf8_text(PyObject* str, std::string& out) {
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(str, &size);
@@ -47,6 +49,10 @@ bool utf8_text(PyObject* str, std::string& out) {
 void PendingError::raise() && {
   if (object_) {
     PyErr_SetRaisedException(object_.release());
+    return;
+  }
+  if (type_ == ExceptionType::memory_error) {
+    PyErr_NoMemory();
     return;
   }
   PyObject* type = type_ == ExceptionType::other ? other_type_.get() : builtin_type(type_);

@@ -6,9 +6,8 @@
 #include "lib/python.h"  // first: it sets feature macros
 #include <string>
 #include <utility>
-#include <variant>
 
-#include "codecs/decode_error.h"
+#include "codecs/expected.h"
 
 namespace native::py {
 
@@ -21,6 +20,7 @@ enum class ExceptionType {
   buffer_error,
   system_error,
   overflow_error,
+  memory_error,  // raised without an argument, as the interpreter does
   panic,   // PanicException, argument is the 1-tuple (text,)
   other,   // any type object, held in PendingError::other_type_
 };
@@ -39,18 +39,9 @@ class PendingError {
     error.object_ = std::move(exception);
     return error;
   }
-  static PendingError from_decode_error(DecodeError error) {
-    return PendingError(error.kind == ErrorKind::value_error ? ExceptionType::value_error
-                                                             : ExceptionType::index_error,
-                        std::move(error.message));
-  }
 
   PendingError(PendingError&&) = default;
   PendingError& operator=(PendingError&&) = default;
-
-  bool is_object() const { return static_cast<bool>(object_); }
-  ExceptionType type() const { return type_; }
-  const std::string& text() const { return text_; }
 
   // Sets the error as the interpreter's current exception; consumes it.
   void raise() &&;
@@ -73,19 +64,9 @@ PendingError type_mismatch(PyObject* object, const char* expected);
 // Python resumes as an internal fault.
 PendingError fetch_error();
 
-// A value or the pending error that prevented it.
+// A value or the pending error that prevented it: the core routines'
+// result shape with the frame's failure value.
 template <class T>
-class [[nodiscard]] Result {
- public:
-  Result(T value) : state_(std::move(value)) {}
-  Result(PendingError error) : state_(std::move(error)) {}
-  explicit operator bool() const { return state_.index() == 0; }
-  T& operator*() { return std::get<0>(state_); }
-  T* operator->() { return &std::get<0>(state_); }
-  PendingError&& error() { return std::get<1>(std::move(state_)); }
-
- private:
-  std::variant<T, PendingError> state_;
-};
+using Result = Expected<T, PendingError>;
 
 }  // namespace native::py

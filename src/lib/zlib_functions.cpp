@@ -14,13 +14,11 @@
 #include "lib/frame.h"
 #include "lib/interpreter_caches.h"
 #include "lib/functions.h"
+#include "lib/signatures.h"
 
 namespace native::py {
 namespace {
 
-constexpr ParameterDescription kZlibParameters{"zlib_decompress", {"data"}, 1};
-constexpr ParameterDescription kGridParameters{
-    "decompress_grd_blocks", {"body", "payloads", "size_hint"}, 3};
 
 // The result bytearray holding a copy of `content`; the copy runs detached.
 Result<Ref> bytearray_from(const ByteVector& content) {
@@ -33,9 +31,9 @@ Result<Ref> bytearray_from(const ByteVector& content) {
 }
 
 Result<Ref> zlib_decompress_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto slots = bind_arguments(kZlibParameters, args, nargs, kwnames);
+  auto slots = bind_arguments(ZLIB_DECOMPRESS_PARAMETERS, args, nargs, kwnames);
   if (!slots) return slots.error();
-  auto view = acquire_buffer((*slots)[0], "data");
+  auto view = acquire_buffer((*slots)[0], ZLIB_DECOMPRESS_PARAMETERS.names[0]);
   if (!view) return view.error();
   auto input = view->copy();
   if (!input) return input.error();
@@ -54,7 +52,7 @@ Result<Ref> zlib_decompress_body(PyObject* const* args, Py_ssize_t nargs, PyObje
 constexpr Py_ssize_t kMaxReservedLocations = 1 << 16;
 
 Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
-  constexpr std::string_view parameter = "payloads";
+  constexpr std::string_view parameter = DECOMPRESS_GRD_BLOCKS_PARAMETERS.names[1];
   if (PyType_GetFlags(Py_TYPE(payloads)) & Py_TPFLAGS_UNICODE_SUBCLASS) {
     return with_argument_note(
         PendingError(ExceptionType::type_error, "Can't extract `str` to `Vec`"), parameter);
@@ -100,13 +98,13 @@ Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
 
 Result<Ref> decompress_grd_blocks_body(PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
-  auto slots = bind_arguments(kGridParameters, args, nargs, kwnames);
+  auto slots = bind_arguments(DECOMPRESS_GRD_BLOCKS_PARAMETERS, args, nargs, kwnames);
   if (!slots) return slots.error();
-  auto view = acquire_buffer((*slots)[0], "body");
+  auto view = acquire_buffer((*slots)[0], DECOMPRESS_GRD_BLOCKS_PARAMETERS.names[0]);
   if (!view) return view.error();
   auto locations = convert_payloads((*slots)[1]);
   if (!locations) return locations.error();
-  auto size_hint = convert_unsigned((*slots)[2], "size_hint");
+  auto size_hint = convert_unsigned((*slots)[2], DECOMPRESS_GRD_BLOCKS_PARAMETERS.names[2]);
   if (!size_hint) return size_hint.error();
   auto body = view->copy();
   if (!body) return body.error();

@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "codecs/internal_fault.h"
+#include "reference/fixed_width.h"
 
 // Counts every allocation of this program, so that a test can show that a
 // call allocated nothing.
 namespace {
 std::atomic<std::uint64_t> allocation_count{0};
+// While set, every allocation of this program fails.
+std::atomic<bool> refuse_allocations{false};
 }  // namespace
 
 // GCC takes the free() in the replaced delete for a mismatch with new.
@@ -25,6 +28,7 @@ std::atomic<std::uint64_t> allocation_count{0};
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   allocation_count.fetch_add(1, std::memory_order_relaxed);
+  if (refuse_allocations.load(std::memory_order_relaxed)) throw std::bad_alloc();
   if (void* block = std::malloc(size == 0 ? 1 : size)) {
     return block;
   }
@@ -47,39 +51,18 @@ using DecodeFunction = void (*)(std::span<const std::uint8_t>, std::uint64_t,
 
 Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// The per-byte definition, written out plainly.
-struct Reference {
-  std::vector<std::uint64_t> lengths;
-  std::uint64_t max_len = 0;
-  Bytes output;
-};
+// The first pass, which must succeed here.
+native::FixedWidthLengths measure(std::span<const std::uint8_t> input, std::uint64_t width,
+                                  std::uint64_t count) {
+  auto measured = measure_fixed_width_records(input, width, count);
+  EXPECT_TRUE(measured.has_value());
+  return measured ? std::move(*measured) : native::FixedWidthLengths{{}, 0};
+}
 
-Reference reference_decode(const Bytes& input, std::uint64_t width,
-                           std::uint64_t count) {
-  Reference ref;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    std::uint64_t len = 0;
-    while (len < width && input[i * width + len] != 0) {
-      ++len;
-    }
-    ref.lengths.push_back(len);
-    if (len > ref.max_len) {
-      ref.max_len = len;
-    }
-  }
-  ref.output.assign(count * ref.max_len * 4, 0);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    for (std::uint64_t k = 0; k < ref.lengths[i]; ++k) {
-      const std::uint8_t byte = input[i * width + k];
-      const std::uint32_t cp = byte < 0x80 ? byte : 0xFFFD;
-      std::uint8_t* out = &ref.output[(i * ref.max_len + k) * 4];
-      out[0] = static_cast<std::uint8_t>(cp);
-      out[1] = static_cast<std::uint8_t>(cp >> 8);
-      out[2] = static_cast<std::uint8_t>(cp >> 16);
-      out[3] = static_cast<std::uint8_t>(cp >> 24);
-    }
-  }
-  return ref;
+using Reference = native::reference::FixedWidthDecoded;
+
+Reference reference_decode(const Bytes& input, std::uint64_t width, std::uint64_t count) {
+  return native::reference::reference_fixed_width(input, width, count);
 }
 
 // Output of one decode, in an exact-size vector (an overrun is caught by
@@ -126,7 +109,7 @@ void expect_matches_reference(DecodeFunction decode, const Bytes& input,
   const Bytes exact(input.begin(), input.begin() + width * count);
   const Reference ref = reference_decode(exact, width, count);
   const native::FixedWidthLengths measured =
-      measure_fixed_width_records(exact, width, count);
+      measure(exact, width, count);
   ASSERT_EQ(measured.max_len, ref.max_len);
   if (width == 0) {
     EXPECT_TRUE(measured.lengths.empty());
@@ -141,7 +124,7 @@ void expect_matches_reference(DecodeFunction decode, const Bytes& input,
 
 TEST_P(EachDecoder, TwoNamesOfDifferentLength) {
   const Bytes input = bytes_of(std::string("L1\0\0L100", 8));
-  const auto measured = measure_fixed_width_records(input, 4, 2);
+  const auto measured = measure(input, 4, 2);
   EXPECT_EQ(measured.lengths, (std::vector<std::uint64_t>{2, 4}));
   EXPECT_EQ(measured.max_len, 4u);
   const Bytes expected = {0x4C, 0, 0, 0, 0x31, 0, 0, 0, 0,    0, 0, 0, 0,    0, 0, 0,
@@ -152,7 +135,7 @@ TEST_P(EachDecoder, TwoNamesOfDifferentLength) {
 
 TEST_P(EachDecoder, BytesAfterNulIgnoredAndHighBytesReplaced) {
   const Bytes input = {'a', 0x00, 'b', 0xFF, 0xFE, 0x00};
-  const auto measured = measure_fixed_width_records(input, 3, 2);
+  const auto measured = measure(input, 3, 2);
   EXPECT_EQ(measured.lengths, (std::vector<std::uint64_t>{1, 2}));
   EXPECT_EQ(measured.max_len, 2u);
   const Bytes expected = {0x61, 0, 0, 0, 0, 0, 0, 0, 0xFD, 0xFF, 0, 0, 0xFD, 0xFF, 0, 0};
@@ -165,7 +148,7 @@ TEST_P(EachDecoder, BytesAfterNulIgnoredAndHighBytesReplaced) {
 TEST(FixedWidthMeasure, NoRecords) {
   for (const Bytes& input : {Bytes{}, bytes_of("abcdef")}) {
     for (const std::uint64_t width : {0ull, 1ull, 3ull, 1ull << 40}) {
-      const auto measured = measure_fixed_width_records(input, width, 0);
+      const auto measured = measure(input, width, 0);
       EXPECT_TRUE(measured.lengths.empty());
       EXPECT_EQ(measured.max_len, 0u);
     }
@@ -178,7 +161,7 @@ TEST(FixedWidthMeasure, WidthZeroWithHugeCountReadsAndAllocatesNothing) {
   for (const std::uint64_t count : counts) {
     const std::uint64_t before = allocation_count.load();
     const auto measured =
-        measure_fixed_width_records(std::span<const std::uint8_t>(), 0, count);
+        measure(std::span<const std::uint8_t>(), 0, count);
     EXPECT_EQ(allocation_count.load(), before) << "count " << count;
     EXPECT_EQ(measured.lengths.capacity(), 0u);
     EXPECT_EQ(measured.max_len, 0u);
@@ -196,7 +179,7 @@ TEST_P(EachDecoder, WidthZeroWithStoredLengths) {
 
 TEST_P(EachDecoder, RecordsThatStartWithNul) {
   const Bytes input = bytes_of(std::string("\0abc\0\0\0\0\0xyz", 12));
-  const auto measured = measure_fixed_width_records(input, 4, 3);
+  const auto measured = measure(input, 4, 3);
   EXPECT_EQ(measured.lengths, (std::vector<std::uint64_t>{0, 0, 0}));
   EXPECT_EQ(measured.max_len, 0u);
   EXPECT_TRUE(run_decode(GetParam(), input, 4, measured.lengths, 0).empty());
@@ -209,7 +192,7 @@ TEST_P(EachDecoder, EveryByteValueAsOneByteRecord) {
   for (int v = 0; v < 256; ++v) {
     input[v] = static_cast<std::uint8_t>(v);
   }
-  const auto measured = measure_fixed_width_records(input, 1, 256);
+  const auto measured = measure(input, 1, 256);
   ASSERT_EQ(measured.max_len, 1u);
   EXPECT_EQ(measured.lengths[0], 0u);  // the NUL record is empty
   const Bytes out = run_decode(GetParam(), input, 1, measured.lengths, 1);
@@ -252,7 +235,7 @@ TEST_P(EachDecoder, NulAtEveryPosition) {
       }
     }
     const std::uint64_t count = width + 1;
-    const auto measured = measure_fixed_width_records(input, width, count);
+    const auto measured = measure(input, width, count);
     ASSERT_EQ(measured.lengths.size(), count);
     for (std::uint64_t p = 0; p <= width; ++p) {
       EXPECT_EQ(measured.lengths[p], p) << "width " << width;
@@ -264,7 +247,7 @@ TEST_P(EachDecoder, NulAtEveryPosition) {
 
 TEST(FixedWidthMeasure, SecondNulDoesNotCount) {
   const Bytes input = bytes_of(std::string("ab\0cd\0ef", 8));
-  const auto measured = measure_fixed_width_records(input, 8, 1);
+  const auto measured = measure(input, 8, 1);
   EXPECT_EQ(measured.lengths, (std::vector<std::uint64_t>{2}));
 }
 
@@ -308,7 +291,7 @@ TEST_P(EachDecoder, PaddingIsNeverWritten) {
                                            "\0zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz"
                                            "abcdefghijklmnop\0zzzzzzzzzzzzzzz",
                                            128));
-  const auto measured = measure_fixed_width_records(input, 32, 4);
+  const auto measured = measure(input, 32, 4);
   ASSERT_EQ(measured.lengths, (std::vector<std::uint64_t>{30, 1, 0, 16}));
   const Bytes out =
       run_decode(GetParam(), input, 32, measured.lengths, measured.max_len, 0xEE);
@@ -332,7 +315,7 @@ TEST(FixedWidthMeasure, BytesPastTheColumnAreIgnored) {
   // "abc" with no NUL inside the 3-byte record: the bytes after it do not
   // extend it.
   const Bytes input = bytes_of("abcdefghijklmnopqrstuvwxyz");
-  const auto measured = measure_fixed_width_records(input, 3, 1);
+  const auto measured = measure(input, 3, 1);
   EXPECT_EQ(measured.lengths, (std::vector<std::uint64_t>{3}));
   EXPECT_EQ(measured.max_len, 3u);
 }
@@ -421,6 +404,19 @@ TEST_P(EachDecoder, InconsistentArgumentsAreInternalFaults) {
                native::InternalFault);
   // an output size that overflows
   EXPECT_THROW(GetParam()(input, 4, lengths, 1ull << 62, output), native::InternalFault);
+}
+
+// The lengths array that cannot be had is an out-of-memory error, not an
+// exception.
+TEST(FixedWidthMeasure, ExhaustedMemoryIsAnError) {
+  const Bytes input = bytes_of("abcdefghijklmnop");
+  refuse_allocations.store(true);
+  const auto measured = measure_fixed_width_records(input, 1, input.size());
+  refuse_allocations.store(false);
+  ASSERT_FALSE(measured.has_value());
+  EXPECT_EQ(measured.error().kind, native::ErrorKind::out_of_memory);
+  EXPECT_EQ(measured.error().codec, native::Codec::fixed_width);
+  EXPECT_EQ(measured.error().message, "");
 }
 
 }  // namespace

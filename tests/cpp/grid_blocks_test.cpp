@@ -64,12 +64,12 @@ void expect_blocks(const GridBlocks& blocks, std::uint64_t count, const Bytes& c
 }
 
 // Every hint gives the same result.
-constexpr std::uint64_t kHints[] = {0, 1, 1000, std::uint64_t{1} << 40,
+constexpr std::uint64_t HINTS[] = {0, 1, 1000, std::uint64_t{1} << 40,
                                     std::uint64_t{1} << 63, UINT64_MAX};
 
 void expect_blocks_for_every_hint(const Bytes& body, const std::vector<BlockLocation>& locations,
                                   std::uint64_t count, const Bytes& content) {
-  for (std::uint64_t hint : kHints) {
+  for (std::uint64_t hint : HINTS) {
     SCOPED_TRACE("hint " + std::to_string(hint));
     expect_blocks(inflate_grid_blocks(body, locations, hint), count, content);
   }
@@ -275,7 +275,7 @@ TEST(GridBlocks, MatchesReferenceOnRandomBodies) {
 }
 
 TEST(GridBlocksDeathTest, BlockThatCannotGrowEndsTheLoopQuietly) {
-  if (kAddressSanitizer) {
+  if (ADDRESS_SANITIZER) {
     GTEST_SKIP() << "the sanitizer's allocator has its address space reserved up front";
   }
   Body body;

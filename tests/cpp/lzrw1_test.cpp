@@ -14,41 +14,30 @@
 #include <vector>
 
 #include "lzrw1_encoder.h"
+#include "reference/lzrw1.h"
 #include "speed_builder.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using native::DecodeStatus;
 using native::ErrorKind;
 using native::lzrw1_decode_into;
+using native::reference::Outcome;
+using native::reference::reference_lzrw1;
 
-const std::string kOutOfInput = "lzrw1_decompress: ran out of input data";
-const std::string kBadOffset = "lzrw1_decompress: back-reference offset out of range (corrupt data)";
+const std::string OUT_OF_INPUT = native::reference::LZRW1_OUT_OF_INPUT;
+const std::string BAD_OFFSET = native::reference::LZRW1_BAD_OFFSET;
 
-// Outcome of a decode: the bytes, or the error message (every error of this
-// codec is an index_error, checked on the way).
-struct Outcome {
-  std::optional<Bytes> bytes;
-  std::string message;
-  bool operator==(const Outcome&) const = default;
-};
-
-void PrintTo(const Outcome& outcome, std::ostream* os) {
-  if (outcome.bytes) {
-    *os << "bytes[" << outcome.bytes->size() << "]";
-  } else {
-    *os << "error \"" << outcome.message << "\"";
-  }
+// Every error of this codec is an index_error.
+Outcome ok(Bytes bytes) { return native::reference::succeeded(std::move(bytes)); }
+Outcome failed(const std::string& message) {
+  return native::reference::failed(ErrorKind::index_error, message);
 }
-
-Outcome ok(Bytes bytes) { return {std::move(bytes), {}}; }
-Outcome failed(const std::string& message) { return {std::nullopt, message}; }
 
 // Guard bytes on both sides of the output: an overrun of the fast path's
 // block moves shows up as a changed guard.
-constexpr std::size_t kGuard = 64;
-constexpr std::uint8_t kGuardByte = 0xEE;
+constexpr std::size_t GUARD_LENGTH = 64;
+constexpr std::uint8_t GUARD_BYTE = 0xEE;
 
 Outcome decode(std::span<const std::uint8_t> stream, std::uint64_t start, std::size_t length) {
   // The input sits in an allocation of its exact size, so that a read past
@@ -56,51 +45,25 @@ Outcome decode(std::span<const std::uint8_t> stream, std::uint64_t start, std::s
   const std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[stream.size()]);
   std::copy(stream.begin(), stream.end(), copy.get());
   const std::span<const std::uint8_t> input(copy.get(), stream.size());
-  Bytes buffer(length + 2 * kGuard, kGuardByte);
-  const std::span<std::uint8_t> output(buffer.data() + kGuard, length);
-  const DecodeStatus status = lzrw1_decode_into(input, start, output);
-  for (std::size_t i = 0; i < kGuard; ++i) {
-    EXPECT_EQ(buffer[i], kGuardByte) << "write before the output at " << i;
-    EXPECT_EQ(buffer[kGuard + length + i], kGuardByte) << "write past the output at " << i;
+  Bytes buffer(length + 2 * GUARD_LENGTH, GUARD_BYTE);
+  const std::span<std::uint8_t> output(buffer.data() + GUARD_LENGTH, length);
+  const auto decoded = lzrw1_decode_into(input, start, output);
+  for (std::size_t i = 0; i < GUARD_LENGTH; ++i) {
+    EXPECT_EQ(buffer[i], GUARD_BYTE) << "write before the output at " << i;
+    EXPECT_EQ(buffer[GUARD_LENGTH + length + i], GUARD_BYTE) << "write past the output at " << i;
   }
-  if (status) {
-    EXPECT_EQ(status->kind, ErrorKind::index_error);
-    return failed(status->message);
+  if (!decoded) {
+    EXPECT_EQ(decoded.error().codec, native::Codec::lzrw1);
+    return native::reference::failed(decoded.error());
   }
   return ok(Bytes(output.begin(), output.end()));
 }
 
 Outcome decode(const Bytes& input, std::size_t length) { return decode(input, 0, length); }
 
-// The decoding algorithm written out plainly, one item and one byte at a
-// time: the yardstick for the optimised decoder.
 Outcome reference_decode(std::span<const std::uint8_t> input, std::uint64_t start,
                          std::size_t length) {
-  Bytes out;
-  std::uint64_t p = start;
-  const std::uint64_t size = input.size();
-  while (true) {
-    if (out.size() == length) return ok(out);
-    if (p >= size || p + 1 >= size) return failed(kOutOfInput);
-    unsigned control = input[p] | input[p + 1] << 8;
-    p += 2;
-    for (int item = 0; item < 16; ++item) {
-      if (out.size() == length) return ok(out);
-      if ((control >> item & 1) == 0) {
-        if (p >= size) return failed(kOutOfInput);
-        out.push_back(input[p++]);
-      } else {
-        if (p >= size || p + 1 >= size) return failed(kOutOfInput);
-        const unsigned b0 = input[p], b1 = input[p + 1];
-        p += 2;
-        const std::size_t offset = (b0 >> 4) * 256 + b1;
-        std::size_t count = (b0 & 15) + 1;
-        if (offset == 0 || offset > out.size()) return failed(kBadOffset);
-        if (count > length - out.size()) count = length - out.size();
-        for (std::size_t j = 0; j < count; ++j) out.push_back(out[out.size() - offset]);
-      }
-    }
-  }
+  return reference_lzrw1(input, start, length);
 }
 
 Bytes bytes_of(std::initializer_list<int> values) {
@@ -118,7 +81,7 @@ TEST(Lzrw1Decode, ZeroLengthReadsNothing) {
   for (std::uint64_t start : {std::uint64_t{0}, std::uint64_t{5}, std::uint64_t{1} << 40,
                               std::numeric_limits<std::uint64_t>::max()}) {
     EXPECT_EQ(decode(empty, start, 0), ok({})) << start;
-    EXPECT_EQ(lzrw1_decode_into({}, start, {}), std::nullopt);
+    EXPECT_TRUE(lzrw1_decode_into({}, start, {}).has_value());
   }
   // Even a stream that starts with a bad copy is not looked at.
   EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0x00, 0x00}), 0), ok({}));
@@ -131,7 +94,7 @@ TEST_P(StartNearEnd, RunsOutBeforeTheFirstControlWord) {
   // from the end of these 10 bytes.
   const Bytes stream = bytes_of({0, 0, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'});
   const std::uint64_t start = GetParam();
-  EXPECT_EQ(decode(stream, start, 1), failed(kOutOfInput));
+  EXPECT_EQ(decode(stream, start, 1), failed(OUT_OF_INPUT));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lzrw1Decode, StartNearEnd,
@@ -151,7 +114,7 @@ TEST(Lzrw1Decode, StreamInsideLargerBuffer) {
 TEST(Lzrw1Decode, SingleLiteral) {
   const Bytes stream = bytes_of({0x00, 0x00, 0x41});
   EXPECT_EQ(decode(stream, 1), ok(text_of("A")));
-  EXPECT_EQ(decode(stream, 2), failed(kOutOfInput));
+  EXPECT_EQ(decode(stream, 2), failed(OUT_OF_INPUT));
 }
 
 class ClippedCopy : public ::testing::TestWithParam<std::size_t> {};
@@ -166,32 +129,32 @@ TEST_P(ClippedCopy, CopyRunningPastTheEndIsClipped) {
 INSTANTIATE_TEST_SUITE_P(Lzrw1Decode, ClippedCopy, ::testing::Range<std::size_t>(1, 18));
 
 TEST(Lzrw1Decode, NeedsAThirdItemPastTheCopy) {
-  EXPECT_EQ(decode(bytes_of({0x02, 0x00, 0x61, 0x0F, 0x01}), 18), failed(kOutOfInput));
+  EXPECT_EQ(decode(bytes_of({0x02, 0x00, 0x61, 0x0F, 0x01}), 18), failed(OUT_OF_INPUT));
 }
 
 TEST(Lzrw1Decode, OffsetChecks) {
   // First item a copy: nothing produced yet, any offset is out of range.
-  EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0x00, 0x01}), 1), failed(kBadOffset));
-  EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0xF0, 0xFF}), 1), failed(kBadOffset));
+  EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0x00, 0x01}), 1), failed(BAD_OFFSET));
+  EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0xF0, 0xFF}), 1), failed(BAD_OFFSET));
   // Offset 0 after output exists.
-  EXPECT_EQ(decode(bytes_of({0x04, 0x00, 'x', 'y', 0x03, 0x00}), 6), failed(kBadOffset));
+  EXPECT_EQ(decode(bytes_of({0x04, 0x00, 'x', 'y', 0x03, 0x00}), 6), failed(BAD_OFFSET));
   // Offset equal to the produced count copies from the first byte.
   EXPECT_EQ(decode(bytes_of({0x08, 0x00, 'a', 'b', 'c', 0x04, 0x03}), 8),
             ok(text_of("abcabcab")));
   // One more is out of range.
-  EXPECT_EQ(decode(bytes_of({0x08, 0x00, 'a', 'b', 'c', 0x04, 0x04}), 8), failed(kBadOffset));
+  EXPECT_EQ(decode(bytes_of({0x08, 0x00, 'a', 'b', 'c', 0x04, 0x04}), 8), failed(BAD_OFFSET));
   // The offset is checked before the length is clipped: one byte wanted,
   // and the copy would only need the byte it is not allowed to reach.
-  EXPECT_EQ(decode(bytes_of({0x02, 0x00, 'a', 0x00, 0x02}), 2), failed(kBadOffset));
+  EXPECT_EQ(decode(bytes_of({0x02, 0x00, 'a', 0x00, 0x02}), 2), failed(BAD_OFFSET));
 }
 
 TEST(Lzrw1Decode, CopyCutAfterItsFirstByteIsOutOfInput) {
   // The first byte alone would give offset 0; both bytes must be present
   // before the offset is judged.
-  EXPECT_EQ(decode(bytes_of({0x02, 0x00, 'a', 0x00}), 5), failed(kOutOfInput));
-  EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0x00}), 1), failed(kOutOfInput));
+  EXPECT_EQ(decode(bytes_of({0x02, 0x00, 'a', 0x00}), 5), failed(OUT_OF_INPUT));
+  EXPECT_EQ(decode(bytes_of({0x01, 0x00, 0x00}), 1), failed(OUT_OF_INPUT));
   // Control word cut after one byte.
-  EXPECT_EQ(decode(bytes_of({0x00}), 1), failed(kOutOfInput));
+  EXPECT_EQ(decode(bytes_of({0x00}), 1), failed(OUT_OF_INPUT));
 }
 
 TEST(Lzrw1Decode, SeventeenthItemNeedsANewControlWord) {
@@ -199,11 +162,11 @@ TEST(Lzrw1Decode, SeventeenthItemNeedsANewControlWord) {
   for (int i = 0; i < 16; ++i) stream.push_back(static_cast<std::uint8_t>('a' + i));
   const Bytes sixteen(stream.begin() + 2, stream.end());
   EXPECT_EQ(decode(stream, 16), ok(sixteen));
-  EXPECT_EQ(decode(stream, 17), failed(kOutOfInput));
+  EXPECT_EQ(decode(stream, 17), failed(OUT_OF_INPUT));
   stream.push_back(0x00);  // half a control word
-  EXPECT_EQ(decode(stream, 17), failed(kOutOfInput));
+  EXPECT_EQ(decode(stream, 17), failed(OUT_OF_INPUT));
   stream.push_back(0x00);
-  EXPECT_EQ(decode(stream, 17), failed(kOutOfInput));  // no literal after it
+  EXPECT_EQ(decode(stream, 17), failed(OUT_OF_INPUT));  // no literal after it
   stream.push_back('!');
   Bytes expected = sixteen;
   expected.push_back('!');
@@ -289,7 +252,7 @@ TEST(Lzrw1Decode, EveryOutputLengthOfDenseGroups) {
               ok(Bytes(literal_text.begin(), literal_text.begin() + length)))
         << length;
   }
-  EXPECT_EQ(decode(literals, literal_text.size() + 1), failed(kOutOfInput));
+  EXPECT_EQ(decode(literals, literal_text.size() + 1), failed(OUT_OF_INPUT));
 }
 
 TEST(Lzrw1Decode, LateLiteralNearTheEndOfInput) {
@@ -324,7 +287,7 @@ TEST(Lzrw1Decode, LateLiteralNearTheEndOfInput) {
         expected.push_back('b');
       }
       EXPECT_EQ(decode(stream, expected.size()), ok(expected)) << tail_copies << " " << tail_literals;
-      EXPECT_EQ(decode(stream, expected.size() + 1), failed(kOutOfInput));
+      EXPECT_EQ(decode(stream, expected.size() + 1), failed(OUT_OF_INPUT));
     }
   }
 }
@@ -395,7 +358,7 @@ TEST(Lzrw1Decode, EveryTruncationRunsOutOfInput) {
     ASSERT_EQ(decode(stream, content.size()), ok(content));
     for (std::size_t cut = 0; cut < stream.size(); ++cut) {
       const Bytes prefix(stream.begin(), stream.begin() + cut);
-      ASSERT_EQ(decode(prefix, content.size()), failed(kOutOfInput)) << "cut at " << cut;
+      ASSERT_EQ(decode(prefix, content.size()), failed(OUT_OF_INPUT)) << "cut at " << cut;
     }
   }
 }

@@ -3,15 +3,15 @@
 #pragma once
 
 #if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddressSanitizer = true;
+inline constexpr bool ADDRESS_SANITIZER = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-inline constexpr bool kAddressSanitizer = true;
+inline constexpr bool ADDRESS_SANITIZER = true;
 #else
-inline constexpr bool kAddressSanitizer = false;
+inline constexpr bool ADDRESS_SANITIZER = false;
 #endif
 #else
-inline constexpr bool kAddressSanitizer = false;
+inline constexpr bool ADDRESS_SANITIZER = false;
 #endif
 
 #include <sys/resource.h>

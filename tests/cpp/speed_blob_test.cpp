@@ -15,6 +15,7 @@
 
 #include "codecs/lzrw1.h"
 #include "lzrw1_encoder.h"
+#include "reference/speed_blob.h"
 #include "speed_builder.h"
 
 namespace {
@@ -32,12 +33,14 @@ using native::testdata::build_speed_blob;
 using native::testdata::SpeedBlobOptions;
 using native::testdata::SpeedChunkCoding;
 
-const std::string kOutOfInput = "lzrw1_decompress: ran out of input data";
-const std::string kBadOffset = "lzrw1_decompress: back-reference offset out of range (corrupt data)";
-const std::string kNoHeader = "decode_speed_blob: truncated -- no chunk header";
-const std::string kRunsOff = "decode_speed_blob: chunk chain runs off the end of the data -- truncated";
-const std::string kTooMany = "decode_speed_blob: chunks decode to more bytes than the blob header declares";
-const std::string kStoredCut = "decode_speed_blob: truncated stored-raw payload -- file cut off mid-chunk?";
+using native::reference::Outcome;
+
+const std::string OUT_OF_INPUT = native::reference::LZRW1_OUT_OF_INPUT;
+const std::string BAD_OFFSET = native::reference::LZRW1_BAD_OFFSET;
+const std::string NO_HEADER = "decode_speed_blob: truncated -- no chunk header";
+const std::string RUNS_OFF = native::reference::SPEED_RUNS_OFF;
+const std::string TOO_MANY = "decode_speed_blob: chunks decode to more bytes than the blob header declares";
+const std::string STORED_CUT = "decode_speed_blob: truncated stored-raw payload -- file cut off mid-chunk?";
 
 std::string implausible_length(const std::string& printed) {
   return "decode_speed_blob: implausible decompressed_length=" + printed +
@@ -46,30 +49,14 @@ std::string implausible_length(const std::string& printed) {
 
 // Outcome of a whole decode as the module function runs it: the output
 // length first, then the chain into a buffer of that length.
-struct Outcome {
-  std::optional<Bytes> bytes;
-  ErrorKind kind = ErrorKind::value_error;
-  std::string message;
-  bool operator==(const Outcome&) const = default;
-};
+Outcome ok(Bytes bytes) { return native::reference::succeeded(std::move(bytes)); }
+Outcome value_error(const std::string& m) { return native::reference::failed(ErrorKind::value_error, m); }
+Outcome index_error(const std::string& m) { return native::reference::failed(ErrorKind::index_error, m); }
 
-void PrintTo(const Outcome& outcome, std::ostream* os) {
-  if (outcome.bytes) {
-    *os << "bytes[" << outcome.bytes->size() << "]";
-  } else {
-    *os << (outcome.kind == ErrorKind::index_error ? "IndexError" : "ValueError") << " \""
-        << outcome.message << "\"";
-  }
-}
+Outcome from_error(const DecodeError& error) { return native::reference::failed(error); }
 
-Outcome ok(Bytes bytes) { return {std::move(bytes), ErrorKind::value_error, {}}; }
-Outcome value_error(const std::string& m) { return {std::nullopt, ErrorKind::value_error, m}; }
-Outcome index_error(const std::string& m) { return {std::nullopt, ErrorKind::index_error, m}; }
-
-Outcome from_error(const DecodeError& error) { return {std::nullopt, error.kind, error.message}; }
-
-constexpr std::size_t kGuard = 64;
-constexpr std::uint8_t kGuardByte = 0xEE;
+constexpr std::size_t GUARD_LENGTH = 64;
+constexpr std::uint8_t GUARD_BYTE = 0xEE;
 
 Outcome decode(const Bytes& blob, std::int64_t total) {
   // The blob sits in an allocation of its exact size, so that a read past
@@ -78,28 +65,28 @@ Outcome decode(const Bytes& blob, std::int64_t total) {
   std::copy(blob.begin(), blob.end(), copy.get());
   const std::span<const std::uint8_t> data(copy.get(), blob.size());
   const auto length = native::speed_blob_output_length(data, total);
-  if (const DecodeError* error = std::get_if<DecodeError>(&length)) return from_error(*error);
-  const std::uint64_t n = std::get<std::uint64_t>(length);
+  if (!length) return from_error(length.error());
+  const std::uint64_t n = *length;
   EXPECT_GE(n, 1u);
-  Bytes buffer(n + 2 * kGuard, kGuardByte);
-  const std::span<std::uint8_t> output(buffer.data() + kGuard, n);
-  const native::DecodeStatus status = native::decode_speed_chain_into(data, output);
-  for (std::size_t i = 0; i < kGuard; ++i) {
-    EXPECT_EQ(buffer[i], kGuardByte) << "write before the output";
-    EXPECT_EQ(buffer[kGuard + n + i], kGuardByte) << "write past the output";
+  Bytes buffer(n + 2 * GUARD_LENGTH, GUARD_BYTE);
+  const std::span<std::uint8_t> output(buffer.data() + GUARD_LENGTH, n);
+  const auto decoded = native::decode_speed_chain_into(data, output);
+  for (std::size_t i = 0; i < GUARD_LENGTH; ++i) {
+    EXPECT_EQ(buffer[i], GUARD_BYTE) << "write before the output";
+    EXPECT_EQ(buffer[GUARD_LENGTH + n + i], GUARD_BYTE) << "write past the output";
   }
-  if (status) return from_error(*status);
+  if (!decoded) return from_error(decoded.error());
   return ok(Bytes(output.begin(), output.end()));
 }
 
 // The output length as text, or the error as the kind and message.
 std::string output_length(const Bytes& data, std::int64_t total) {
   const auto length = native::speed_blob_output_length(data, total);
-  if (const DecodeError* error = std::get_if<DecodeError>(&length)) {
-    return (error->kind == ErrorKind::index_error ? "IndexError: " : "ValueError: ") +
-           error->message;
+  if (!length) {
+    return (length.error().kind == ErrorKind::index_error ? "IndexError: " : "ValueError: ") +
+           native::reference::shown_message(length.error());
   }
-  return std::to_string(std::get<std::uint64_t>(length));
+  return std::to_string(*length);
 }
 
 Bytes magic(std::int32_t subtype = 1) {
@@ -127,12 +114,12 @@ void put_u32(Bytes& blob, std::size_t pos, std::uint32_t value) {
 
 TEST(SpeedBlobHead, ShortBlobs) {
   for (std::size_t size = 0; size < 12; ++size) {
-    EXPECT_EQ(decode(Bytes(size, 0x01), 0), index_error(kNoHeader)) << size;
+    EXPECT_EQ(decode(Bytes(size, 0x01), 0), index_error(NO_HEADER)) << size;
   }
   for (std::size_t size = 12; size < 28; ++size) {
     Bytes blob = hello_blob();
     blob.resize(size);
-    EXPECT_EQ(decode(blob, 0), index_error(kRunsOff)) << size;
+    EXPECT_EQ(decode(blob, 0), index_error(RUNS_OFF)) << size;
     // The subtype is tested before the length.
     put_u32(blob, 8, 2);
     EXPECT_EQ(decode(blob, 0), value_error("decode_speed_blob: not a Speed chunk (subtype=2)"))
@@ -242,24 +229,24 @@ TEST(SpeedChain, SecondSubheaderMustBeWhole) {
   ASSERT_EQ(blob.size(), 46u);
   EXPECT_EQ(decode(blob, 6), ok(text_of("hello!")));
   for (std::size_t size = 33; size < 45; ++size) {
-    EXPECT_EQ(decode(Bytes(blob.begin(), blob.begin() + size), 6), index_error(kRunsOff)) << size;
+    EXPECT_EQ(decode(Bytes(blob.begin(), blob.begin() + size), 6), index_error(RUNS_OFF)) << size;
   }
   // Sub-header whole, payload missing.
-  EXPECT_EQ(decode(Bytes(blob.begin(), blob.begin() + 45), 6), index_error(kStoredCut));
+  EXPECT_EQ(decode(Bytes(blob.begin(), blob.begin() + 45), 6), index_error(STORED_CUT));
 }
 
 TEST(SpeedChain, ChunkPastTheTotal) {
   Bytes blob = hello_blob();
   append_stored_raw_chunk(blob, text_of("world"));
   EXPECT_EQ(decode(blob, 10), ok(text_of("helloworld")));
-  for (std::int64_t total : {6, 9}) EXPECT_EQ(decode(blob, total), value_error(kTooMany)) << total;
+  for (std::int64_t total : {6, 9}) EXPECT_EQ(decode(blob, total), value_error(TOO_MANY)) << total;
   // Before the marker and the stored-raw checks.
   Bytes bad_marker = blob;
   put_u32(bad_marker, 41, 0);
-  EXPECT_EQ(decode(bad_marker, 9), value_error(kTooMany));
+  EXPECT_EQ(decode(bad_marker, 9), value_error(TOO_MANY));
   Bytes bad_length = blob;
   put_u32(bad_length, 37, 3);
-  EXPECT_EQ(decode(bad_length, 9), value_error(kTooMany));
+  EXPECT_EQ(decode(bad_length, 9), value_error(TOO_MANY));
 }
 
 TEST(SpeedChain, SmallTotalStillDecodesTheWholeFirstChunk) {
@@ -334,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(SpeedChain, StoredRawLength,
 TEST(SpeedChain, StoredRawPayloadCut) {
   const Bytes blob = hello_blob();
   for (std::size_t size = 28; size < 33; ++size) {
-    EXPECT_EQ(decode(Bytes(blob.begin(), blob.begin() + size), 0), index_error(kStoredCut)) << size;
+    EXPECT_EQ(decode(Bytes(blob.begin(), blob.begin() + size), 0), index_error(STORED_CUT)) << size;
   }
 }
 
@@ -347,7 +334,7 @@ TEST(SpeedChain, LzrwStreamIsNotBoundedByItsChunkLength) {
   put_u32(blob, 20, 12);
   EXPECT_EQ(decode(blob, 0), ok(content));
   blob.pop_back();
-  EXPECT_EQ(decode(blob, 0), index_error(kOutOfInput));
+  EXPECT_EQ(decode(blob, 0), index_error(OUT_OF_INPUT));
 }
 
 TEST(SpeedChain, LzrwStreamCannotReachEarlierChunks) {
@@ -362,7 +349,7 @@ TEST(SpeedChain, LzrwStreamCannotReachEarlierChunks) {
   blob[45] |= 1;
   blob[47] = 0x00;
   blob[48] = 0x01;
-  EXPECT_EQ(decode(blob, 45), index_error(kBadOffset));
+  EXPECT_EQ(decode(blob, 45), index_error(BAD_OFFSET));
 }
 
 TEST(SpeedChain, LzrwErrorsPassThrough) {
@@ -370,11 +357,11 @@ TEST(SpeedChain, LzrwErrorsPassThrough) {
   append_speed_subheader(blob, 4, 16, SPEED_MARKER_LZRW1);
   const Bytes stream = {0x01, 0x00, 0x00, 0x01};  // a copy as the first item
   blob.insert(blob.end(), stream.begin(), stream.end());
-  EXPECT_EQ(decode(blob, 0), index_error(kBadOffset));
+  EXPECT_EQ(decode(blob, 0), index_error(BAD_OFFSET));
   blob.resize(29);  // control word cut in half
-  EXPECT_EQ(decode(blob, 0), index_error(kOutOfInput));
+  EXPECT_EQ(decode(blob, 0), index_error(OUT_OF_INPUT));
   blob.resize(28);  // payload empty
-  EXPECT_EQ(decode(blob, 0), index_error(kOutOfInput));
+  EXPECT_EQ(decode(blob, 0), index_error(OUT_OF_INPUT));
 }
 
 class ChunkLength : public ::testing::TestWithParam<std::tuple<std::uint32_t, const char*>> {};
@@ -422,7 +409,7 @@ TEST(SpeedChain, LengthsPastTheEndOfAChunkChain) {
   append_speed_subheader(blob, 1, 0x7FFFFFFF, SPEED_MARKER_LZRW1);
   blob.insert(blob.end(), {0x00, 0x00, 'x'});
   EXPECT_EQ(decode(blob, 6), ok(text_of("hellox")));
-  EXPECT_EQ(decode(blob, 7), index_error(kRunsOff));
+  EXPECT_EQ(decode(blob, 7), index_error(RUNS_OFF));
 }
 
 // ---------------------------------------------------------------------------
@@ -455,7 +442,7 @@ TEST_P(BuiltBlob, RoundTripAndTotals) {
     const auto two = static_cast<std::int64_t>(std::min(2 * c.chunk_content, c.size));
     EXPECT_EQ(decode(blob, two), ok(Bytes(content.begin(), content.begin() + two)));
     if (two > static_cast<std::int64_t>(first) + 1) {
-      EXPECT_EQ(decode(blob, static_cast<std::int64_t>(first) + 1), value_error(kTooMany));
+      EXPECT_EQ(decode(blob, static_cast<std::int64_t>(first) + 1), value_error(TOO_MANY));
     }
   }
 }
@@ -483,8 +470,8 @@ TEST(SpeedChain, AutomaticCodingStoresIncompressibleChunksRaw) {
 
 // What a cut blob must report, worked out from where the cut lies.
 Outcome expected_for_cut(const Bytes& blob, std::size_t cut, std::int64_t total) {
-  if (cut < 12) return index_error(kNoHeader);
-  if (cut < 28) return index_error(kRunsOff);
+  if (cut < 12) return index_error(NO_HEADER);
+  if (cut < 28) return index_error(RUNS_OFF);
   const std::int64_t first = blob[16] | blob[17] << 8 | blob[18] << 16;
   if (total > first && static_cast<std::uint64_t>(total) > 9 * cut) {
     return value_error("decode_speed_blob: blob header declares " + std::to_string(total) +
@@ -493,10 +480,10 @@ Outcome expected_for_cut(const Bytes& blob, std::size_t cut, std::int64_t total)
   }
   std::size_t h = 16;
   while (true) {
-    if (cut < h + 12) return index_error(kRunsOff);
+    if (cut < h + 12) return index_error(RUNS_OFF);
     const std::uint32_t cl = blob[h + 4] | blob[h + 5] << 8 | blob[h + 6] << 16;
     const bool raw = blob[h + 8] == (SPEED_MARKER_STORED_RAW & 0xFF);
-    if (cut < h + cl) return index_error(raw ? kStoredCut : kOutOfInput);
+    if (cut < h + cl) return index_error(raw ? STORED_CUT : OUT_OF_INPUT);
     h += cl;
   }
 }
@@ -516,16 +503,16 @@ TEST(SpeedChain, EveryTruncation) {
 TEST(SpeedChain, TotalBeyondTheChain) {
   const Bytes content = native::testdata::survey_like_content(1000, 2);
   const Bytes blob = build_speed_blob(content, {.chunk_content = 300, .page_size = 0});
-  EXPECT_EQ(decode(blob, 1001), index_error(kRunsOff));
+  EXPECT_EQ(decode(blob, 1001), index_error(RUNS_OFF));
 }
 
 TEST(SpeedChain, ChainStandsAloneWithoutTheHeadCheck) {
   // Called directly on a blob too short for a sub-header.
   Bytes out(5);
   const Bytes blob(20, 0);
-  const native::DecodeStatus status = native::decode_speed_chain_into(blob, out);
-  ASSERT_TRUE(status);
-  EXPECT_EQ(from_error(*status), index_error(kRunsOff));
+  const auto decoded = native::decode_speed_chain_into(blob, out);
+  ASSERT_FALSE(decoded);
+  EXPECT_EQ(from_error(decoded.error()), index_error(RUNS_OFF));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "codecs/integers.h"
 #include "codecs/internal_fault.h"
 #include "lib/frame.h"
 #include "lib/interpreter_caches.h"

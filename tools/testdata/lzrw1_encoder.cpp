@@ -9,15 +9,15 @@
 namespace native::testdata {
 namespace {
 
-constexpr std::size_t kHashBits = 12;
-constexpr std::size_t kMinMatch = 3;
-constexpr std::size_t kMaxMatch = 16;
-constexpr std::size_t kMaxOffset = 4095;
-constexpr std::size_t kNoPosition = SIZE_MAX;
+constexpr std::size_t HASH_BITS = 12;
+constexpr std::size_t MIN_MATCH = 3;
+constexpr std::size_t MAX_MATCH = 16;
+constexpr std::size_t MAX_OFFSET = 4095;
+constexpr std::size_t NO_POSITION = SIZE_MAX;
 
 inline std::size_t hash3(const std::uint8_t* p) {
   const std::uint32_t key = ((static_cast<std::uint32_t>(p[0]) << 4 ^ p[1]) << 4) ^ p[2];
-  return ((40543u * key) >> 4) & ((1u << kHashBits) - 1);
+  return ((40543u * key) >> 4) & ((1u << HASH_BITS) - 1);
 }
 
 }  // namespace
@@ -25,8 +25,8 @@ inline std::size_t hash3(const std::uint8_t* p) {
 void lzrw1_encode_append(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& stream) {
   const std::uint8_t* const src = input.data();
   const std::size_t n = input.size();
-  auto table = std::make_unique<std::array<std::size_t, std::size_t{1} << kHashBits>>();
-  table->fill(kNoPosition);
+  auto table = std::make_unique<std::array<std::size_t, std::size_t{1} << HASH_BITS>>();
+  table->fill(NO_POSITION);
 
   stream.reserve(stream.size() + n + n / 8 + 4);
   std::size_t pos = 0;
@@ -36,16 +36,16 @@ void lzrw1_encode_append(std::span<const std::uint8_t> input, std::vector<std::u
     stream.push_back(0);
     unsigned control = 0;
     for (unsigned item = 0; item < 16 && pos < n; ++item) {
-      if (n - pos >= kMinMatch) {
+      if (n - pos >= MIN_MATCH) {
         std::size_t& slot = (*table)[hash3(src + pos)];
         const std::size_t candidate = slot;
         slot = pos;
-        if (candidate != kNoPosition && pos - candidate <= kMaxOffset) {
+        if (candidate != NO_POSITION && pos - candidate <= MAX_OFFSET) {
           const std::size_t offset = pos - candidate;
-          const std::size_t limit = std::min(kMaxMatch, n - pos);
+          const std::size_t limit = std::min(MAX_MATCH, n - pos);
           std::size_t length = 0;
           while (length < limit && src[candidate + length] == src[pos + length]) ++length;
-          if (length >= kMinMatch) {
+          if (length >= MIN_MATCH) {
             stream.push_back(static_cast<std::uint8_t>((offset >> 8) << 4 | (length - 1)));
             stream.push_back(static_cast<std::uint8_t>(offset & 0xFF));
             control |= 1u << item;
