@@ -14,6 +14,8 @@
 
 namespace native::reference {
 
+__extension__ typedef unsigned __int128 uint128;
+
 inline std::int32_t speed_i32(std::span<const std::uint8_t> data, std::uint64_t pos) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(data[pos]) |
                                    static_cast<std::uint32_t>(data[pos + 1]) << 8 |
@@ -38,7 +40,7 @@ struct LengthOutcome {
 
 inline LengthOutcome reference_speed_output_length(std::span<const std::uint8_t> data,
                                                    std::int64_t total) {
-  const unsigned __int128 size = data.size();
+  const uint128 size = data.size();
   if (size < 12) {
     return {std::nullopt, ErrorKind::index_error,
             "decode_speed_blob: truncated -- no chunk header"};
@@ -55,8 +57,8 @@ inline LengthOutcome reference_speed_output_length(std::span<const std::uint8_t>
   }
   if (total <= first) return {static_cast<std::uint64_t>(first), {}, {}};
   // A bound of 9 * size that does not fit in 64 bits accepts any total.
-  const unsigned __int128 bound = 9 * size;
-  if (bound <= UINT64_MAX && static_cast<unsigned __int128>(total) > bound) {
+  const uint128 bound = 9 * size;
+  if (bound <= UINT64_MAX && static_cast<uint128>(total) > bound) {
     return {std::nullopt, ErrorKind::value_error,
             "decode_speed_blob: blob header declares " + std::to_string(total) +
                 " decompressed byte(s), more than " + std::to_string(data.size()) +
@@ -69,11 +71,11 @@ inline LengthOutcome reference_speed_output_length(std::span<const std::uint8_t>
 // given) is one past the last byte of `data` the chain needed.
 inline Outcome reference_speed_chain(std::span<const std::uint8_t> data, std::uint64_t length,
                                      std::uint64_t* read_end = nullptr) {
-  const unsigned __int128 size = data.size();
+  const uint128 size = data.size();
   Bytes out;
   std::uint64_t furthest = 0;
   auto reached = [&](std::uint64_t end) { furthest = end > furthest ? end : furthest; };
-  unsigned __int128 h = 16;
+  uint128 h = 16;
   if (h + 12 > size) return failed(ErrorKind::index_error, SPEED_RUNS_OFF);
   for (;;) {
     const std::uint64_t at = static_cast<std::uint64_t>(h);
