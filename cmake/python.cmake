@@ -64,10 +64,12 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/python)
 # so that the test-only probe module can share it with the real module.  The
 # entry point (export hook or initialisation function) is added per build.
 add_library(native_frame OBJECT
-  # the frame: failure values, results, conversion
+  # the frame: failure values and the entry guard, result objects, caches,
+  # argument binding and conversion
   src/lib/pending_error.cpp
   src/lib/decode_failure.cpp
-  src/lib/frame.cpp
+  src/lib/entry_guard.cpp
+  src/lib/result_objects.cpp
   src/lib/interpreter_caches.cpp
   src/lib/arguments.cpp
   # the module: method table and exec step, then one file per function
@@ -82,6 +84,15 @@ target_include_directories(native_frame PUBLIC src
 target_compile_definitions(native_frame PUBLIC ${NATIVE_ABI_DEFINITIONS})
 set_target_properties(native_frame PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+# Every header of src/lib compiles on its own (after python.h, which each
+# includes first).
+native_add_header_check(native_lib_headers src/lib)
+target_include_directories(native_lib_headers PRIVATE
+  $<TARGET_PROPERTY:native_frame,INTERFACE_INCLUDE_DIRECTORIES>)
+target_compile_definitions(native_lib_headers PRIVATE
+  $<TARGET_PROPERTY:native_frame,INTERFACE_COMPILE_DEFINITIONS>)
+target_link_libraries(native_lib_headers PRIVATE native_process_cache)
 
 function(native_add_extension name export_map)
   add_library(${name} MODULE ${ARGN} $<TARGET_OBJECTS:native_frame>)

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "codecs/huge_pages.h"
-#include "lib/frame.h"
 #include "lib/interpreter_caches.h"
+#include "lib/pending_error.h"
 
 namespace native::py {
 namespace {

@@ -8,8 +8,9 @@
 #include "codecs/integers.h"
 #include "lib/arguments.h"
 #include "lib/decode_failure.h"
-#include "lib/frame.h"
+#include "lib/entry_guard.h"
 #include "lib/functions.h"
+#include "lib/result_objects.h"
 #include "lib/signatures.h"
 
 namespace native::py {

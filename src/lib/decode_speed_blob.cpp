@@ -5,8 +5,10 @@
 #include "codecs/speed_blob.h"
 #include "lib/arguments.h"
 #include "lib/decode_failure.h"
-#include "lib/frame.h"
+#include "lib/detached_section.h"
+#include "lib/entry_guard.h"
 #include "lib/functions.h"
+#include "lib/result_objects.h"
 #include "lib/signatures.h"
 
 namespace native::py {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "codecs/internal_fault.h"
+#include "lib/pending_error.h"
 
 namespace native::py {
 namespace {
@@ -47,16 +48,7 @@ const ProcessCacheHooks kInterpreterHooks{
 std::string describe_current_error() {
   Ref exception = Ref::steal(PyErr_GetRaisedException());
   if (!exception) return "no exception set";
-  std::string text = "<unprintable exception>";
-  Ref type_name = Ref::steal(PyType_GetQualName(Py_TYPE(exception.get())));
-  Ref value = Ref::steal(PyObject_Str(exception.get()));
-  if (type_name && value) {
-    const char* name = PyUnicode_AsUTF8AndSize(type_name.get(), nullptr);
-    const char* message = name ? PyUnicode_AsUTF8AndSize(value.get(), nullptr) : nullptr;
-    if (name && message) text = std::string(name) + ": " + message;
-  }
-  PyErr_Clear();
-  return text;
+  return describe_exception(exception.get(), Description::brief);
 }
 
 }  // namespace

@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "lib/frame.h"
-#include "lib/interpreter_caches.h"
+#include "codecs/internal_fault.h"
+#include "lib/entry_guard.h"
 #include "lib/functions.h"
+#include "lib/interpreter_caches.h"
 #include "lib/pending_error.h"
 #include "lib/signatures.h"
 
@@ -133,26 +134,6 @@ PyMethodDef METHODS[] = {
                   CODEC_FLAGS, DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC),
 };
 
-std::string describe_error(PendingError& error) {
-  PyObject* exception = error.materialise();
-  std::string text = "<undescribable error>";
-  Ref type_name = Ref::steal(PyType_GetQualName(Py_TYPE(exception)));
-  Ref value = Ref::steal(PyObject_Str(exception));
-  Ref traceback = Ref::steal(PyException_GetTraceback(exception));
-  Ref traceback_repr = traceback ? Ref::steal(PyObject_Repr(traceback.get())) : Ref();
-  if (type_name && value) {
-    const char* name = PyUnicode_AsUTF8AndSize(type_name.get(), nullptr);
-    const char* message = name ? PyUnicode_AsUTF8AndSize(value.get(), nullptr) : nullptr;
-    const char* tb = traceback_repr ? PyUnicode_AsUTF8AndSize(traceback_repr.get(), nullptr)
-                                    : "None";
-    if (name && message && tb) {
-      text = std::string("type: ") + name + ", value: " + message + ", traceback: " + tb;
-    }
-  }
-  PyErr_Clear();
-  return text;
-}
-
 // The module's __all__ list (new reference), created when missing.
 Result<Ref> module_all_list(PyObject* module) {
   Ref all = Ref::steal(PyObject_GetAttr(module, interned_name___all__()));
@@ -185,7 +166,8 @@ Result<void> register_function(PyObject* module, PyMethodDef* method) {
   if (!all) return all.error();
   if (PyList_Append(all->get(), name.get()) < 0) {
     PendingError error = fetch_error();
-    internal_fault("could not append __name__ to __all__: " + describe_error(error));
+    internal_fault("could not append __name__ to __all__: " +
+                   describe_exception(error.materialise(), Description::with_traceback));
   }
   if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return fetch_error();
   return {};

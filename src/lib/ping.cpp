@@ -1,8 +1,9 @@
 // ping: the load check.  Never detaches; cannot fail with bad input (the
 // interpreter refuses any argument before the entry point runs).
 #include "lib/python.h"  // first: it sets feature macros
-#include "lib/frame.h"
+#include "lib/entry_guard.h"
 #include "lib/functions.h"
+#include "lib/pending_error.h"
 
 namespace native::py {
 

@@ -11,9 +11,12 @@
 #include "codecs/zlib_stream.h"
 #include "lib/arguments.h"
 #include "lib/compat.h"
-#include "lib/frame.h"
-#include "lib/interpreter_caches.h"
+#include "lib/detached_section.h"
+#include "lib/entry_guard.h"
 #include "lib/functions.h"
+#include "lib/interpreter_caches.h"
+#include "lib/pending_error.h"
+#include "lib/result_objects.h"
 #include "lib/signatures.h"
 
 namespace native::py {

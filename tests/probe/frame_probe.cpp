@@ -11,7 +11,8 @@
 
 #include "codecs/integers.h"
 #include "codecs/internal_fault.h"
-#include "lib/frame.h"
+#include "lib/detached_section.h"
+#include "lib/entry_guard.h"
 #include "lib/interpreter_caches.h"
 #include "lib/pending_error.h"
 

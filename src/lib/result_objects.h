@@ -1,0 +1,24 @@
+// The objects a module function returns: a bytearray created at its final
+// length and filled in place, alone or in a (count, bytearray) tuple.
+#pragma once
+
+#include "lib/python.h"  // first: it sets feature macros
+#include <cstdint>
+#include <span>
+
+#include "lib/pending_error.h"
+
+namespace native::py {
+
+// A bytearray created at its final length and zero-filled, to be filled in
+// place before anyone else can see it.
+struct ResultBytes {
+  Ref object;
+  std::span<std::uint8_t> bytes;
+};
+Result<ResultBytes> create_result_bytearray(std::uint64_t length);
+
+// (count, bytearray)
+Ref build_result_tuple(std::uint64_t count, Ref bytearray);
+
+}  // namespace native::py
