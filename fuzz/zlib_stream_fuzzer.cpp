@@ -9,10 +9,11 @@
 
 #include "codecs/zlib_stream.h"
 #include "fuzz_input.h"
-#include "reference.h"
+#include "reference/zlib.h"
 
 using namespace native;
 using namespace native::fuzz;
+using namespace native::reference;
 
 namespace {
 // Streams that inflate to more are skipped.  Mutated "bombs" (up to a
@@ -24,23 +25,23 @@ constexpr std::size_t MAX_CONTENT = std::size_t{1} << 20;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> input(data, size);
-  Bytes expected;
-  const RefInflate reference = reference_inflate(input, expected, MAX_CONTENT);
-  if (reference == RefInflate::too_large) return 0;
+  const Inflated reference = reference_inflate(input, MAX_CONTENT);
+  if (reference.end == InflateEnd::too_large) return 0;
+  const Bytes& expected = reference.content;
 
   const auto inflated = inflate_zlib_stream(input);
 
   if (const auto* failure = std::get_if<InflateFailure>(&inflated)) {
     FUZZ_CHECK(*failure != InflateFailure::out_of_memory);
     if (*failure == InflateFailure::corrupt) {
-      FUZZ_CHECK(reference == RefInflate::corrupt);
+      FUZZ_CHECK(reference.end == InflateEnd::corrupt);
     } else {
-      FUZZ_CHECK(reference == RefInflate::incomplete);
+      FUZZ_CHECK(reference.end == InflateEnd::incomplete);
     }
     return 0;
   }
   const ByteVector& content = std::get<ByteVector>(inflated);
-  FUZZ_CHECK(reference == RefInflate::ended);
+  FUZZ_CHECK(reference.end == InflateEnd::ended);
   FUZZ_CHECK(content.size() <= content.capacity());
   FUZZ_CHECK(content.size() == expected.size());
   FUZZ_CHECK(content.empty() || std::memcmp(content.data(), expected.data(), expected.size()) == 0);

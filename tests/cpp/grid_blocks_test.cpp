@@ -1,5 +1,6 @@
 #include "codecs/grid_blocks.h"
 
+#include "reference/zlib.h"
 #include "sanitizer.h"
 
 #include <gtest/gtest.h>
@@ -205,22 +206,6 @@ TEST(GridBlocks, StreamsOfEveryLevel) {
   expect_blocks_for_every_hint(body.bytes, locations, 10, expected);
 }
 
-// Reference: one location on its own through zlib's one-shot uncompress2
-// (which also stops at the end of the stream); nullopt when it fails.
-std::optional<Bytes> reference_block(const Bytes& body, const BlockLocation& location) {
-  if (location.offset > body.size() || location.length > body.size() - location.offset) {
-    return std::nullopt;
-  }
-  Bytes out(1 << 20);
-  uLongf out_length = out.size();
-  uLong in_length = location.length;
-  if (uncompress2(out.data(), &out_length, body.data() + location.offset, &in_length) != Z_OK) {
-    return std::nullopt;
-  }
-  out.resize(out_length);
-  return out;
-}
-
 TEST(GridBlocks, MatchesReferenceOnRandomBodies) {
   std::mt19937 random(99);
   for (int round = 0; round < 400; ++round) {
@@ -250,16 +235,11 @@ TEST(GridBlocks, MatchesReferenceOnRandomBodies) {
                               ? payloads[pick]
                               : BlockLocation{random() % (body.bytes.size() + 2), random() % 50});
     }
-    Bytes expected;
-    std::uint64_t expected_count = 0;
-    for (const BlockLocation& location : locations) {
-      const auto content = reference_block(body.bytes, location);
-      if (!content) break;
-      expected.insert(expected.end(), content->begin(), content->end());
-      ++expected_count;
-    }
-    const std::uint64_t hint = random() % 3 == 0 ? expected.size() : random() % 100000;
-    expect_blocks(inflate_grid_blocks(body.bytes, locations, hint), expected_count, expected);
+    const auto expected = native::reference::reference_grid_blocks(body.bytes, locations);
+    const std::uint64_t hint =
+        random() % 3 == 0 ? expected.content.size() : random() % 100000;
+    expect_blocks(inflate_grid_blocks(body.bytes, locations, hint), expected.blocks_decoded,
+                  expected.content);
   }
 }
 
