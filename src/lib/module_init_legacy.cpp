@@ -34,29 +34,23 @@ PyModuleDef_Slot slots_without_gil[] = {
 
 // m_doc "" gives the module the empty docstring, as the Py_mod_doc slot
 // does for the abi3t build.
-PyModuleDef definition_with_gil = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_native",
-    .m_doc = "",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = slots_with_gil,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+constexpr PyModuleDef definition_with(PyModuleDef_Slot* slots) {
+  return {
+      .m_base = PyModuleDef_HEAD_INIT,
+      .m_name = "_native",
+      .m_doc = "",
+      .m_size = 0,
+      .m_methods = nullptr,
+      .m_slots = slots,
+      .m_traverse = nullptr,
+      .m_clear = nullptr,
+      .m_free = nullptr,
+  };
+}
 
-PyModuleDef definition_without_gil = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_native",
-    .m_doc = "",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = slots_without_gil,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+// The interpreter keeps a pointer to the definition: both live for good.
+constinit PyModuleDef definition_with_gil = definition_with(slots_with_gil);
+constinit PyModuleDef definition_without_gil = definition_with(slots_without_gil);
 
 }  // namespace
 
