@@ -122,6 +122,23 @@ inline void decode_run_sse2(const std::uint8_t* in, std::uint8_t* out,
   }
 }
 
+// Zeros over bytes [from, size) of a slot, before its text is written:
+// 16-byte stores, the last one ending at the slot's end and so possibly
+// reaching back over text bytes that the decode writes afterwards.  Never
+// past the slot.
+inline void zero_tail_sse2(std::uint8_t* slot, std::size_t from, std::size_t size) {
+  if (from >= size) return;
+  if (size < 16) {
+    std::memset(slot + from, 0, size - from);
+    return;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  for (; size - from > 16; from += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + from), zero);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + size - 16), zero);
+}
+
 // Bit j set where byte j of the 16 bytes at `in` is NUL.
 inline std::uint32_t nul_mask16(const std::uint8_t* in) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
@@ -133,11 +150,22 @@ inline std::uint32_t nul_mask16(const std::uint8_t* in) {
 
 // -------------------------------------------------------------- both passes
 
-template <class DecodeRun>
+// Writes every byte of `output`: the code points of each record, and zeros
+// to the end of its slot (written first, as the SSE2 stores may overlap).  Where slots are as wide as records
+// (max_len == width), records that fill their width lie side by side in
+// both spans and are decoded as one run.
+//
+// Only `lengths` bounds what is read and written; the input bytes decide
+// nothing but the values written.  So input that changed after the first
+// pass (another thread writing to it) still gives writes inside `output` and
+// reads inside the records: a NUL that appeared in a measured record is
+// decoded as U+0000, a NUL that went away leaves its record at the measured
+// length.
+template <class DecodeRun, class ZeroTail>
 void decode_records(std::span<const std::uint8_t> input, std::uint64_t width,
                     std::span<const std::uint64_t> lengths,
                     std::uint64_t max_len, std::span<std::uint8_t> output,
-                    DecodeRun decode_run) {
+                    DecodeRun decode_run, ZeroTail zero_tail) {
   const std::uint64_t count = lengths.size();
   if (width != 0 && count > input.size() / width) {
     internal_fault("decode_fixed_width_records_into: input shorter than count * width");
@@ -149,17 +177,28 @@ void decode_records(std::span<const std::uint8_t> input, std::uint64_t width,
   // Every len_i <= min(width, max_len) keeps the reads inside the record
   // and the writes inside its slot.
   const std::uint64_t len_bound = std::min(width, max_len);
+  const bool full_records_adjoin = max_len == width;
   const std::uint8_t* record = input.data();
   std::uint8_t* slot = output.data();
-  for (const std::uint64_t len : lengths) {
+  for (std::uint64_t i = 0; i < count;) {
+    const std::uint64_t len = lengths[i];
     if (len > len_bound) {
       internal_fault("decode_fixed_width_records_into: record length out of range");
     }
-    decode_run(record, slot, static_cast<std::size_t>(len));
+    std::uint64_t records = 1;
+    if (full_records_adjoin && len == width) {
+      while (i + records < count && lengths[i + records] == width) ++records;
+      decode_run(record, slot, static_cast<std::size_t>(records * width));
+    } else {
+      zero_tail(slot, static_cast<std::size_t>(len * UCS4_CODE_POINT_SIZE),
+                static_cast<std::size_t>(slot_size));
+      decode_run(record, slot, static_cast<std::size_t>(len));
+    }
     // Both stay within (or one past) their spans: count * width bytes of
     // input and count * slot_size of output exist.
-    record += width;
-    slot += slot_size;
+    i += records;
+    record += records * width;
+    slot += records * slot_size;
   }
 }
 
@@ -231,7 +270,8 @@ void decode_fixed_width_records_into(std::span<const std::uint8_t> input,
   decode_records(input, width, lengths, max_len, output,
                  [](const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
                    decode_run_sse2(in, out, n);
-                 });
+                 },
+                 zero_tail_sse2);
 #else
   decode_fixed_width_records_into_portable(input, width, lengths, max_len,
                                            output);
@@ -245,6 +285,9 @@ void decode_fixed_width_records_into_portable(
   decode_records(input, width, lengths, max_len, output,
                  [](const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
                    decode_run_portable(in, out, n);
+                 },
+                 [](std::uint8_t* slot, std::size_t from, std::size_t size) {
+                   if (from < size) std::memset(slot + from, 0, size - from);
                  });
 }
 

@@ -48,14 +48,17 @@ DecodeResult<FixedWidthLengths> measure_fixed_width_records(
 // Second pass.  `lengths` and `max_len` are the first pass's result for the
 // same `input` and `width`; the record count is lengths.size() (0 after a
 // width-0 measure: nothing to write).  `output` is exactly
-// lengths.size() * max_len * 4 bytes and already all zero.
+// lengths.size() * max_len * 4 bytes; its prior content does not matter.
 //
-// Writes code point k of record i, for k < len_i only, at byte offset
-// (i * max_len + k) * 4: the input byte at i * width + k if below 0x80,
-// else 0xFFFD, as 4 bytes little-endian.  Records of length 0 and the
-// padding after shorter records are not written.  Arguments that break
-// these relations are an InternalFault, raised before any access out of
-// range; the output then holds an undefined part of the records.
+// Writes every output byte: code point k of record i at byte offset
+// (i * max_len + k) * 4, for k < len_i the input byte at i * width + k if
+// below 0x80, else 0xFFFD, and 0 for len_i <= k < max_len, each as 4 bytes
+// little-endian.  Only `lengths` decides what is read and written: if the
+// input bytes changed since the first pass, the output holds their current
+// values at the measured lengths, and no access leaves the records or the
+// output.  Arguments that break these relations are an InternalFault,
+// raised before any access out of range; the output then holds an
+// undefined part of the records.
 void decode_fixed_width_records_into(std::span<const std::uint8_t> input,
                                      std::uint64_t width,
                                      std::span<const std::uint64_t> lengths,

@@ -156,11 +156,39 @@ Result<OwnedBytes> BufferView::copy() const {
   copy.size = static_cast<std::size_t>(record_->len);
   copy.data = std::make_unique_for_overwrite<std::uint8_t[]>(copy.size);
   advise_huge_pages(copy.data.get(), copy.size);
-  if (PyBuffer_ToContiguous(copy.data.get(), record_.get(), record_->len, 'C') < 0) {
-    return fetch_error();
+  int copied;
+  {
+    ExporterSection section(*this);
+    copied = PyBuffer_ToContiguous(copy.data.get(), record_.get(), record_->len, 'C');
   }
+  if (copied < 0) return fetch_error();
   return copy;
 }
+
+#if Py_LIMITED_API + 0 >= 0x030f0000
+ExporterSection::ExporterSection(const BufferView& view) {
+  PyObject* exporter = view.record().obj;
+  if (!exporter) return;
+  if (PyMemoryView_Check(exporter)) {
+    // Its `obj`: the object whose methods write the memory (None when there
+    // is none).  Reading the attribute of a live export cannot fail.
+    viewed_ = Ref::steal(PyObject_GetAttrString(exporter, "obj"));
+    if (!viewed_) PyErr_Clear();
+  }
+  PyObject* other = viewed_ && viewed_.get() != Py_None ? viewed_.get() : exporter;
+  PyCriticalSection2_Begin(&section_, exporter, other);
+  active_ = true;
+}
+
+ExporterSection::~ExporterSection() {
+  if (active_) PyCriticalSection2_End(&section_);
+}
+#else
+// The abi3 build runs on interpreters with the lock only (3.12 to 3.14, and
+// the GIL builds of later versions).
+ExporterSection::ExporterSection(const BufferView&) {}
+ExporterSection::~ExporterSection() = default;
+#endif
 
 namespace {
 

@@ -64,7 +64,9 @@ class BufferView {
   bool is_c_contiguous() const;
   // Releases the export now rather than at destruction.
   void release() { record_.reset(); }
-  // A module-owned copy in row-major order, whatever the exporter's layout.
+  // A module-owned copy in row-major order, whatever the exporter's layout,
+  // made inside an ExporterSection: one state of the exporter's bytes as far
+  // as its own methods go (see there for writes through raw pointers).
   Result<OwnedBytes> copy() const;
 
  private:
@@ -77,6 +79,32 @@ class BufferView {
 };
 
 Result<BufferView> acquire_buffer(PyObject* object, std::string_view parameter);
+
+// A critical section on the object that exports a view's memory (for a
+// memoryview, on the memoryview and on the object it views), held while the
+// thread stays attached: the exporter's own methods (bytearray and array
+// writes, slice assignment, writes through a memoryview) cannot run on
+// another thread meanwhile.  Writes through a raw pointer into the same
+// memory (a NumPy array over it, another extension) take no such lock: a
+// read that overlaps them sees an unspecified mix of old and new bytes, as
+// CPython's own functions do.  The interpreter suspends the section while
+// the thread detaches or blocks on another lock, so the code inside must be
+// safe whatever bytes it reads.  On builds with the interpreter lock, which
+// already keeps other threads out while this thread runs, it does nothing.
+class ExporterSection {
+ public:
+  explicit ExporterSection(const BufferView& view);
+  ~ExporterSection();
+  ExporterSection(const ExporterSection&) = delete;
+  ExporterSection& operator=(const ExporterSection&) = delete;
+
+ private:
+#if Py_LIMITED_API + 0 >= 0x030f0000
+  Ref viewed_;  // the object a memoryview exporter views
+  PyCriticalSection2 section_;
+  bool active_ = false;  // false for an export that names no object
+#endif
+};
 
 Result<std::uint64_t> convert_unsigned(PyObject* object, std::string_view parameter);
 Result<std::int64_t> convert_signed(PyObject* object, std::string_view parameter);

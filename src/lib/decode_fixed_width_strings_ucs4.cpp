@@ -1,6 +1,8 @@
 // decode_fixed_width_strings_ucs4: the buffer is read in place, so the whole
 // call stays attached (a mutable exporter could change under a detached
-// decode).
+// decode), and both passes run inside one critical section on the exporter.
+// The decode pass writes every byte of the result, which is therefore never
+// zero-filled first.
 #include "lib/python.h"  // first: it sets feature macros
 #include <string>
 
@@ -41,16 +43,27 @@ Result<Ref> decode_fixed_width_body(PyObject* const* args, Py_ssize_t nargs, PyO
                                 " available"));
   }
   const auto input = view->contiguous_bytes().first(static_cast<std::size_t>(*needed));
-  auto measured = measure_fixed_width_records(input, *width, *count);
-  if (!measured) return decode_failure(measured.error());
-  const std::uint64_t output_length = checked_size_product(
-      checked_size_product(*count, measured->max_len), UCS4_CODE_POINT_SIZE);
-  auto result = create_result_bytearray(output_length);
+  std::uint64_t max_len = 0;
+  auto result = [&]() -> Result<ResultBytes> {
+    // Keeps the exporter's methods from changing the bytes between the
+    // passes.  Creating the result may still suspend the section (a
+    // collection running finalizers); the decode pass is safe with any
+    // bytes: only the measured lengths bound what it reads and writes.
+    ExporterSection section(*view);
+    auto measured = measure_fixed_width_records(input, *width, *count);
+    if (!measured) return decode_failure(measured.error());
+    max_len = measured->max_len;
+    const std::uint64_t output_length = checked_size_product(
+        checked_size_product(*count, max_len), UCS4_CODE_POINT_SIZE);
+    auto created = create_unwritten_bytearray(output_length);
+    if (created) {
+      decode_fixed_width_records_into(input, *width, measured->lengths, max_len, created->bytes);
+    }
+    return created;
+  }();
   if (!result) return result.error();
-  decode_fixed_width_records_into(input, *width, measured->lengths, measured->max_len,
-                                  result->bytes);
   view->release();
-  return build_result_tuple(measured->max_len, std::move(result->object));
+  return build_result_tuple(max_len, std::move(result->object));
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // output length before the result is created at that length, one detached
 // section for the whole chain.
 #include "lib/python.h"  // first: it sets feature macros
+#include <algorithm>
+#include <cstdint>
+
 #include "codecs/speed_blob.h"
 #include "lib/arguments.h"
 #include "lib/decode_failure.h"
@@ -27,9 +30,12 @@ Result<Ref> decode_speed_blob_body(PyObject* const* args, Py_ssize_t nargs, PyOb
   // Every check that fixes the output length runs before the allocation.
   auto length = speed_blob_output_length(*data, *total);
   if (!length) return decode_failure(length.error());
-  auto result = create_result_bytearray(*length);
+  auto result = create_unwritten_bytearray(*length);
   if (!result) return result.error();
-  auto decoded = run_detached([&] { return decode_speed_chain_into(*data, result->bytes); });
+  auto decoded = run_detached([&] {
+    std::ranges::fill(result->bytes, std::uint8_t{0});
+    return decode_speed_chain_into(*data, result->bytes);
+  });
   if (!decoded) return decode_failure(decoded.error());
   return std::move(result->object);
 }

@@ -1,6 +1,9 @@
 // lzrw1_decompress: `bytes` input read in place, the result created at its
 // final length, one detached section for the decode.
 #include "lib/python.h"  // first: it sets feature macros
+#include <algorithm>
+#include <cstdint>
+
 #include "codecs/lzrw1.h"
 #include "lib/arguments.h"
 #include "lib/decode_failure.h"
@@ -25,9 +28,12 @@ Result<Ref> lzrw1_decompress_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   auto length = convert_unsigned((*slots)[2], PARAMETERS.names[2]);
   if (!length) return length.error();
 
-  auto result = create_result_bytearray(*length);
+  auto result = create_unwritten_bytearray(*length);
   if (!result) return result.error();
-  auto decoded = run_detached([&] { return lzrw1_decode_into(*data, *start, result->bytes); });
+  auto decoded = run_detached([&] {
+    std::ranges::fill(result->bytes, std::uint8_t{0});
+    return lzrw1_decode_into(*data, *start, result->bytes);
+  });
   if (!decoded) return decode_failure(decoded.error());
   return std::move(result->object);
 }

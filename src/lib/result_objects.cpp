@@ -7,7 +7,7 @@
 
 namespace native::py {
 
-Result<ResultBytes> create_result_bytearray(std::uint64_t length) {
+Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length) {
   // A length of 2**63 or more reaches the interpreter as a negative size,
   // which it refuses with its own SystemError.
   Ref object = Ref::steal(
@@ -16,7 +16,6 @@ Result<ResultBytes> create_result_bytearray(std::uint64_t length) {
   auto* data = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object.get()));
   if (!data) return fetch_error();
   advise_huge_pages(data, length);
-  std::memset(data, 0, length);
   return ResultBytes{std::move(object), {data, static_cast<std::size_t>(length)}};
 }
 

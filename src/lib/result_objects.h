@@ -10,13 +10,16 @@
 
 namespace native::py {
 
-// A bytearray created at its final length and zero-filled, to be filled in
-// place before anyone else can see it.
+// A bytearray created at its final length with its bytes not yet written:
+// the caller writes every one of them (or zero-fills it first, inside its
+// detached section: the bytearray is private until returned, so that is
+// unobservable and keeps a long fill off the attached stretch) before anyone
+// else can see it.
 struct ResultBytes {
   Ref object;
   std::span<std::uint8_t> bytes;
 };
-Result<ResultBytes> create_result_bytearray(std::uint64_t length);
+Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length);
 
 // (count, bytearray)
 Ref build_result_tuple(std::uint64_t count, Ref bytearray);

@@ -25,7 +25,7 @@ namespace {
 
 // The result bytearray holding a copy of `content`; the copy runs detached.
 Result<Ref> bytearray_from(const ByteVector& content) {
-  auto result = create_result_bytearray(content.size());
+  auto result = create_unwritten_bytearray(content.size());  // the copy writes every byte
   if (!result) return result.error();
   if (!content.empty()) {
     run_detached([&] { std::memcpy(result->bytes.data(), content.data(), content.size()); });
