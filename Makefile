@@ -1,9 +1,9 @@
 # make              build the module and run the demo (the module's main job)
 # make test         build everything and run every test: C++ unit tests, the
 #                   same under ASan/UBSan, the threaded ones under TSan, a
-#                   short run of every fuzzer, the
-#                   quick benchmark check, the reference-count run on the
-#                   debug interpreter, pytest against the abi3 build on the
+#                   short run of every fuzzer, the quick benchmark check, the
+#                   reference-count and thread-stress runs on the debug
+#                   interpreter, pytest against the abi3 build on the
 #                   older interpreters, then pytest (last, for its summary)
 # make build-abi3   the abi3 build for CPython 3.12 to 3.14 (build-abi3/python)
 # make bench        the full benchmark table (bench-quick: a smoke run)
@@ -28,7 +28,7 @@ BUILD_ABI3 ?= build-abi3
 export PYTHON_FOR_TOOLS := $(PY)
 
 .PHONY: all demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick \
-        test-refcount test-python-older test-python bench bench-quick fuzz clean
+        test-refcount test-stress test-python-older test-python bench bench-quick fuzz clean
 
 all: demo
 
@@ -74,6 +74,12 @@ build-abi3:
 	  > $(BUILD_ABI3).configure.log 2>&1 || { cat $(BUILD_ABI3).configure.log; exit 1; }
 	$(CMAKE) --build $(BUILD_ABI3) -j $(JOBS) --target _native _frame_probe
 
+# Eight threads calling every function at once, on the debug interpreter.
+test-stress: build
+	@if [ -x $(PY_DBG) ]; then \
+	  PYTHONPATH=$(MODULE_DIR) $(PY_DBG) -m pytest -q -p no:cacheprovider tests/python/test_thread_stress.py | tail -n 5; \
+	else echo "no debug interpreter: thread stress run skipped"; fi
+
 test-python-older: build-abi3
 	@pys=$$($(older_pythons)) || exit 1; for py in $$pys; do \
 	  echo "== the abi3 build on $$($$py -c 'import platform; print(platform.python_version())')"; \
@@ -84,7 +90,7 @@ test-python-older: build-abi3
 test-python: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-python-older \
+test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-stress test-python-older \
       test-python
 
 bench: build

@@ -7,17 +7,15 @@ timeout, since the faults these guard against are hangs."""
 import json
 import multiprocessing
 import os
-import shutil
 import subprocess
 import sys
-import sysconfig
 import textwrap
-from pathlib import Path
 
 import pytest
 
 import _native
 from call_cases import mixed_calls, outcomes
+from embedding import run_embedded
 
 MODULE_DIR = os.path.dirname(_native.__file__)
 TIMEOUT = 120
@@ -195,42 +193,7 @@ print("round done", flush=True)
 """
 
 
-def embedding_toolchain():
-    """(compiler, compile-and-link arguments, environment) for a program that
-    embeds this interpreter's own libpython, or None where there is none."""
-    compiler = shutil.which("cc") or shutil.which("gcc")
-    version = sysconfig.get_config_var("VERSION")
-    prefix = Path(sys.base_prefix)
-    libdirs = [prefix / "lib" / (sysconfig.get_config_var("MULTIARCH") or ""), prefix / "lib"]
-    include = sysconfig.get_path("include")
-    for libdir in libdirs:
-        # The debug library, where there is one: freed memory is poisoned, so
-        # an object of a finalised runtime cannot pass for a live one.
-        for name in (f"python{version}d", f"python{version}{sys.abiflags}"):
-            if compiler and (libdir / f"lib{name}.so").exists():
-                args = [f"-I{include}", f"-I{Path(include).parent}", f"-L{libdir}", f"-l{name}",
-                        "-Wl,--allow-shlib-undefined", "-Wl,--disable-new-dtags",
-                        f"-Wl,-rpath,{libdir}"]
-                loader = libdir / "ld-linux-x86-64.so.2"
-                if loader.exists():  # a relocated interpreter with its own C library
-                    args.append(f"-Wl,--dynamic-linker={loader}")
-                return compiler, args, dict(os.environ, PYTHONHOME=str(prefix))
-    return None
-
-
 def test_runtime_finalised_and_initialised_again(tmp_path):
-    toolchain = embedding_toolchain()
-    if toolchain is None:
-        pytest.skip("no libpython or C compiler to embed the interpreter with")
-    compiler, args, environment = toolchain
-    source = Path(__file__).with_name("embed_rounds.c")
-    program = tmp_path / "embed_rounds"
-    built = subprocess.run([compiler, "-O1", str(source), "-o", str(program), *args],
-                           capture_output=True, text=True, timeout=TIMEOUT)
-    if built.returncode != 0:
-        pytest.skip("cannot build an embedding program here:\n" + built.stderr[-2000:])
-    script = EMBEDDED_USE.format(module_dir=MODULE_DIR)
-    completed = subprocess.run([str(program), "3", script], capture_output=True, text=True,
-                               timeout=TIMEOUT, env=environment)
+    completed = run_embedded(tmp_path, 3, EMBEDDED_USE.format(module_dir=MODULE_DIR))
     assert completed.returncode == 0, completed.stdout + completed.stderr
     assert completed.stdout.splitlines() == ["round done"] * 3
