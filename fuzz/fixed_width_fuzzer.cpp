@@ -40,15 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(measured.lengths == expected.lengths);
   FUZZ_CHECK(measured.max_len == expected.max_len);
 
-  // Output: one code point per byte, little-endian, zero padding.
+  // Output: one code point per byte, little-endian, zero padding; every
+  // byte written, whatever the buffer held before.
   const std::uint64_t output_size = expected.output.size();  // <= 4 * input size
-  ExactBuffer fast(output_size, 0);
+  ExactBuffer fast(output_size, 0xEE);
   decode_fixed_width_records_into(c.records, c.width, measured.lengths, measured.max_len,
                                   fast.span());
   FUZZ_CHECK(output_size == 0 ||
              std::memcmp(fast.span().data(), expected.output.data(), output_size) == 0);
 
-  ExactBuffer portable(output_size, 0);
+  ExactBuffer portable(output_size, 0xEE);
   decode_fixed_width_records_into_portable(c.records, c.width, measured.lengths,
                                            measured.max_len, portable.span());
   FUZZ_CHECK(output_size == 0 ||
