@@ -59,10 +59,11 @@ GridBlocks inflate_grid_blocks(std::span<const std::uint8_t> body,
   // Each block inflates straight onto the end of the content; a block that
   // fails (corrupt, incomplete, or no room to grow) is cut off again, so
   // it leaves nothing behind, and the loop stops there.
+  FastInflater fast_inflater;  // tables reused from block to block
   std::span<const std::uint8_t> payload;
   for (const BlockLocation& location : locations) {
     if (!locate_payload(body, location, payload)) break;
-    if (inflate_zlib_stream_into(payload, content)) break;  // why is of no interest
+    if (inflate_zlib_stream_into(payload, content, fast_inflater)) break;  // why is of no interest
     ++result.blocks_decoded;
   }
   return result;

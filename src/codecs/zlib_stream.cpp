@@ -134,6 +134,14 @@ const char* inflate_failure_text(InflateFailure failure) noexcept {
 
 std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
                                                        ByteVector& output) {
+  FastInflater fast_inflater;
+  return inflate_zlib_stream_into(input, output, fast_inflater);
+}
+
+std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                                       ByteVector& output,
+                                                       FastInflater& fast_inflater) {
+  if (fast_inflater.inflate_into(input, output) == FastInflate::inflated) return std::nullopt;
   const std::uint64_t size_before = output.size();
   const auto fail = [&](InflateFailure failure) {
     output.truncate(size_before);

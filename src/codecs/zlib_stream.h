@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "codecs/byte_vector.h"
+#include "codecs/fast_inflate.h"
 
 namespace native {
 
@@ -37,5 +38,12 @@ std::variant<ByteVector, InflateFailure> inflate_zlib_stream(
 // was before the call; the bytes past it are undefined.
 std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
                                                        ByteVector& output);
+
+// The same with the caller's fast-path tables, reused across many streams.
+// The fast decoder runs first; whenever it declines, zlib's streaming
+// inflate decides, so every result and every failure is zlib's.
+std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                                       ByteVector& output,
+                                                       FastInflater& fast_inflater);
 
 }  // namespace native

@@ -1,0 +1,49 @@
+// The fast path of zlib inflation: a whole-buffer DEFLATE decoder that
+// accepts only what zlib's inflate (windowBits 15, no dictionary) accepts,
+// and declines everything else, so that zlib's streaming path decides every
+// failure and every stream this decoder is unsure of.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "codecs/byte_vector.h"
+
+namespace native {
+
+enum class FastInflate {
+  inflated,  // the content was appended: exactly what zlib produces
+  declined,  // nothing appended; zlib must judge the stream
+};
+
+// Decoding tables, reusable from one stream to the next: one per thread of
+// work, never shared between threads.
+class FastInflater {
+ public:
+  FastInflater() = default;
+  FastInflater(const FastInflater&) = delete;
+  FastInflater& operator=(const FastInflater&) = delete;
+
+  // Appends the content of the zlib stream at the start of `input` to
+  // `output` (into its spare room first, growing it geometrically), or
+  // declines and leaves output.size() as it was.  Bytes after the Adler-32
+  // trailer are ignored.  Declines every stream zlib rejects, and also
+  // streams zlib accepts in ways this decoder does not take (incomplete
+  // Huffman codes, output the vector cannot hold).
+  FastInflate inflate_into(std::span<const std::uint8_t> input, ByteVector& output);
+
+  // Longest table of subtables any complete code needs (zlib's `enough`
+  // for 286 length symbols with an 11-bit root, 30 distances with 8 bits).
+  static constexpr std::size_t LITLEN_TABLE_LENGTH = 2342;
+  static constexpr std::size_t DIST_TABLE_LENGTH = 402;
+  static constexpr std::size_t PRECODE_TABLE_LENGTH = 128;
+  static constexpr std::size_t CODE_LENGTHS = 286 + 30;
+
+ private:
+  std::uint32_t litlen_table_[LITLEN_TABLE_LENGTH];
+  std::uint32_t dist_table_[DIST_TABLE_LENGTH];
+  std::uint32_t precode_table_[PRECODE_TABLE_LENGTH];
+  std::uint8_t lens_[CODE_LENGTHS];
+};
+
+}  // namespace native
