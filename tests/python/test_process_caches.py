@@ -145,6 +145,38 @@ def test_fork_while_another_thread_fills_a_cache():
     assert result == [0, ["parent"], "parent"]
 
 
+LEGACY_USE = """
+import sys
+sys.path.insert(0, {module_dir!r})
+import _native, _frame_probe as probe
+try:
+    _native.decompress_grd_blocks(b"", 5, 0)
+except TypeError as error:
+    assert error.__notes__ == ["while processing 'payloads'"], error.__notes__
+panic = probe.panic_type()
+try:
+    probe.fault("inside")
+except BaseException as error:
+    assert type(error) is panic and error.args == ("inside",)
+"""
+
+
+def test_legacy_subinterpreters_share_the_caches():
+    """Legacy sub-interpreters (shared allocator and interned strings) use
+    the process's caches; what the first one filled stays usable in the main
+    interpreter after it has ended."""
+    pytest.importorskip("_testcapi")
+    pytest.importorskip("_frame_probe")
+    use = LEGACY_USE.format(module_dir=MODULE_DIR)
+    result = run_fresh(f"""
+        import _testcapi
+        codes = [_testcapi.run_in_subinterp({use!r}) for _ in range(2)]
+        exec({use!r})
+        report([codes, panic.__name__, panic.__module__, panic.__bases__ == (BaseException,)])
+    """)
+    assert result == [[0, 0], "PanicException", "pyo3_runtime", True]
+
+
 def calls_in_worker(seed):
     return outcomes(mixed_calls(seed))
 
