@@ -411,7 +411,7 @@ void fixed_width_decode_pass(benchmark::State& state, std::string shape, std::si
 template <class F, class... Args>
 void add(const std::string& name, F f, Args... args) {
   benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) { f(state, args...); })
-      ->Unit(benchmark::MICROSECOND);
+      ->Unit(benchmark::kMicrosecond);
 }
 
 void register_benchmarks() {
