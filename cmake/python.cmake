@@ -59,6 +59,9 @@ if(NATIVE_PYTHON_MINOR LESS NATIVE_ABI_MIN_MINOR)
 endif()
 message(STATUS "_native: ${NATIVE_ABI} build, headers of CPython 3.${NATIVE_PYTHON_MINOR}")
 
+option(NATIVE_STATIC_CXX_RUNTIME
+  "Link libstdc++ and libgcc into the module (g++; zig links its libc++ in by itself)" ON)
+
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/python)
 # The interpreter frame (errors, conversion, functions) as an object library,
 # so that the test-only probe module can share it with the real module.  The
@@ -103,11 +106,13 @@ function(native_add_extension name export_map)
   target_link_libraries(${name} PRIVATE native_codecs native_process_cache)
   # Only the export hook is visible: the version script keeps every other
   # symbol local, including the weak instantiations of standard-library
-  # templates; libstdc++ and libgcc are linked in so the module does not
-  # depend on the host's C++ runtime version.
+  # templates; the C++ runtime is linked in so the module does not depend on
+  # the host's C++ runtime version.
   target_link_options(${name} PRIVATE
-    -Wl,--version-script=${export_map}
-    -Wl,--no-undefined-version -static-libstdc++ -static-libgcc)
+    -Wl,--version-script=${export_map} -Wl,--no-undefined-version)
+  if(NATIVE_STATIC_CXX_RUNTIME)
+    target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
   set_target_properties(${name} PROPERTIES
     PREFIX "" SUFFIX ".${NATIVE_ABI}.so"
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
