@@ -4,31 +4,44 @@
 #                   short run of every fuzzer, the quick benchmark check, the
 #                   reference-count and thread-stress runs on the debug
 #                   interpreter, pytest against the abi3 build on the
-#                   older interpreters, then pytest (last, for its summary)
+#                   older interpreters, the release-wheel audit (both wheels
+#                   built from the tree with zig, repaired, checked), then
+#                   pytest (last, for its summary)
 # make build-abi3   the abi3 build for CPython 3.12 to 3.14 (build-abi3/python)
 # make bench        the full benchmark table (bench-quick: a smoke run)
 # make fuzz         every fuzzer for FUZZ_SECONDS (default 300) seconds
-# PYTHON=/path/to/python3.15 uses that interpreter instead of fetching one.
+# make wheels       the release files in dist/: the sdist and both manylinux
+#                   wheels built from it, audited, then each installed into
+#                   fresh venvs of 3.15 and OLDER_PYTHONS and tested there
+# PYTHON=/path/to/python3.15 uses that interpreter instead of fetching one;
+# nothing is then installed on the system (missing host packages are named).
 # OLDER_PYTHONS="3.14 3.13 /path/to/python3.12" are the interpreters the abi3
 # build is tested on: versions tools/provision-python fetches, or paths of
 # your own (3.12 to 3.14, with headers); the oldest one's headers build it.
+# With PYTHON given it defaults to none.
+#
+# Interpreters are provisioned when a target first needs one, never while
+# the Makefile is read: `make clean` or `make -n` fetches nothing.
 
 SHELL   := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
 BUILD   ?= build
 JOBS    ?= 2
-PY      := $(shell tools/provision-python)
-PY_DBG  := $(dir $(PY))../../venv-dbg/bin/python
+# The 3.15 venv interpreter, provisioned on first use and then remembered.
+# PYTHON is handed over explicitly: make does not put command-line variables
+# into the environment of $(shell).
+PY       = $(eval PY := $$(shell $(if $(PYTHON),PYTHON='$(PYTHON)') tools/provision-python))$(PY)
+PY_DBG   = $(dir $(PY))../../venv-dbg/bin/python
 CMAKE   ?= cmake
 MODULE_DIR := $(abspath $(BUILD))/python
 CI_FUZZ_SECONDS ?= 30
-OLDER_PYTHONS ?= 3.14 3.13
+OLDER_PYTHONS ?= $(if $(PYTHON),,3.14 3.13)
 BUILD_ABI3 ?= build-abi3
-export PYTHON_FOR_TOOLS := $(PY)
 
-.PHONY: all demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick \
-        test-refcount test-stress test-python-older test-python bench bench-quick fuzz clean
+.PHONY: all host-packages demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short \
+        test-bench-quick test-refcount test-stress test-python-older test-python test-wheels-quick \
+        bench bench-quick fuzz wheels clean
 
 all: demo
 
@@ -44,17 +57,21 @@ demo: build
 test-cpp: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) | tail -n 25
 
-test-sanitize:
+# GoogleTest and clang for the targets that need no interpreter.
+host-packages:
+	@$(if $(PYTHON),PYTHON='$(PYTHON)') tools/provision-python --host-packages
+
+test-sanitize: host-packages
 	tools/run-sanitized-tests
 
-test-tsan:
+test-tsan: host-packages
 	tools/run-sanitized-tests --thread
 
-test-fuzz-short:
+test-fuzz-short: host-packages
 	FUZZ_SECONDS=$(CI_FUZZ_SECONDS) tools/run-fuzzers
 
 test-bench-quick: build
-	tools/run-bench --quick
+	PYTHON_FOR_TOOLS=$(PY) tools/run-bench --quick
 
 test-refcount: build
 	@if [ -x $(PY_DBG) ]; then \
@@ -80,27 +97,42 @@ test-stress: build
 	  PYTHONPATH=$(MODULE_DIR) $(PY_DBG) -m pytest -q -p no:cacheprovider tests/python/test_thread_stress.py | tail -n 5; \
 	else echo "no debug interpreter: thread stress run skipped"; fi
 
+ifeq ($(strip $(OLDER_PYTHONS)),)
+test-python-older:
+	@echo "no OLDER_PYTHONS: the abi3 build is not tested (give OLDER_PYTHONS=\"3.14 3.13\" or paths)"
+else
 test-python-older: build-abi3
 	@pys=$$($(older_pythons)) || exit 1; for py in $$pys; do \
 	  echo "== the abi3 build on $$($$py -c 'import platform; print(platform.python_version())')"; \
 	  PYTHONPATH=$(abspath $(BUILD_ABI3))/python $$py -m pytest -q -p no:cacheprovider tests/python \
 	    || exit 1; \
 	done
+endif
+
+# Release wheels exported by the Makefile's interpreter choice.
+release_env = $(if $(PYTHON),PYTHON='$(PYTHON)') OLDER_PYTHONS='$(or $(strip $(OLDER_PYTHONS)),3.13)'
+
+test-wheels-quick:
+	$(release_env) tools/build-release-wheels --quick
+
+wheels:
+	$(release_env) tools/build-release-wheels
+	$(release_env) tools/check-wheels dist
 
 test-python: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-stress test-python-older \
-      test-python
+test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-stress \
+      test-python-older test-wheels-quick test-python
 
 bench: build
-	tools/run-bench
+	PYTHON_FOR_TOOLS=$(PY) tools/run-bench
 
 bench-quick: test-bench-quick
 
-fuzz:
+fuzz: host-packages
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} tools/run-fuzzers
 
 clean:
 	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-tsan build-fuzz build-bench \
-	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel
+	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel build-release dist
