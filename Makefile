@@ -109,8 +109,9 @@ test-python-older: build-abi3
 	done
 endif
 
-# Release wheels exported by the Makefile's interpreter choice.
-release_env = $(if $(PYTHON),PYTHON='$(PYTHON)') OLDER_PYTHONS='$(or $(strip $(OLDER_PYTHONS)),3.13)'
+# The release wheels with the Makefile's interpreters (no OLDER_PYTHONS: no
+# 3.12+ wheel).
+release_env = $(if $(PYTHON),PYTHON='$(PYTHON)') OLDER_PYTHONS='$(strip $(OLDER_PYTHONS))'
 
 test-wheels-quick:
 	$(release_env) tools/build-release-wheels --quick
