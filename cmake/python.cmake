@@ -80,7 +80,8 @@ add_library(native_frame OBJECT
   src/lib/ping.cpp
   src/lib/lzrw1_decompress.cpp
   src/lib/decode_speed_blob.cpp
-  src/lib/zlib_functions.cpp
+  src/lib/zlib_decompress.cpp
+  src/lib/decompress_grd_blocks.cpp
   src/lib/decode_fixed_width_strings_ucs4.cpp)
 target_include_directories(native_frame PUBLIC src
   ${NATIVE_PYTHON_INCLUDE} ${NATIVE_PYTHON_INCLUDE_PARENT})

@@ -28,25 +28,25 @@ ByteVector& ByteVector::operator=(ByteVector&& other) noexcept {
   return *this;
 }
 
-bool ByteVector::reallocate(std::uint64_t new_capacity) noexcept {
+DecodeResult<void> ByteVector::reallocate(std::uint64_t new_capacity) {
   // Past the signed range no allocator can deliver; do not even ask.
-  if (new_capacity > max_capacity) return false;
+  if (new_capacity > max_capacity) return out_of_memory(Codec::byte_vector);
   void* grown = std::realloc(data_, static_cast<std::size_t>(new_capacity));
-  if (grown == nullptr) return false;
+  if (grown == nullptr) return out_of_memory(Codec::byte_vector);
   data_ = static_cast<std::uint8_t*>(grown);
   capacity_ = new_capacity;
   advise_huge_pages(data_, static_cast<std::size_t>(new_capacity));
-  return true;
+  return {};
 }
 
-bool ByteVector::try_reserve(std::uint64_t new_capacity) noexcept {
-  if (new_capacity <= capacity_) return true;
+DecodeResult<void> ByteVector::reserve(std::uint64_t new_capacity) {
+  if (new_capacity <= capacity_) return {};
   return reallocate(new_capacity);
 }
 
-bool ByteVector::try_grow(std::uint64_t additional) noexcept {
-  if (additional <= capacity_ - size_) return true;
-  if (additional > max_capacity - size_) return false;
+DecodeResult<void> ByteVector::grow(std::uint64_t additional) {
+  if (additional <= capacity_ - size_) return {};
+  if (additional > max_capacity - size_) return out_of_memory(Codec::byte_vector);
   const std::uint64_t needed = size_ + additional;
   // capacity_ <= max_capacity, so doubling cannot wrap.
   const std::uint64_t doubled = std::min(capacity_ * 2, max_capacity);

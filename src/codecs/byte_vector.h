@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "codecs/decode_error.h"
+
 namespace native {
 
 class ByteVector {
@@ -26,13 +28,14 @@ class ByteVector {
   bool empty() const noexcept { return size_ == 0; }
 
   // Makes the capacity at least `new_capacity`, exactly that much if it has
-  // to grow.  False (vector unchanged) when the memory cannot be had.
-  bool try_reserve(std::uint64_t new_capacity) noexcept;
+  // to grow.  The error out_of_memory (vector unchanged) when the memory
+  // cannot be had.
+  DecodeResult<void> reserve(std::uint64_t new_capacity);
 
   // Makes room for at least `additional` more bytes, growing geometrically:
-  // the new capacity is at least twice the old one.  False (vector
-  // unchanged) when the memory cannot be had.
-  bool try_grow(std::uint64_t additional) noexcept;
+  // the new capacity is at least twice the old one.  The error
+  // out_of_memory (vector unchanged) when the memory cannot be had.
+  DecodeResult<void> grow(std::uint64_t additional);
 
   // The uninitialised bytes between size() and capacity().  Bytes written
   // there become part of the vector through commit().
@@ -51,7 +54,7 @@ class ByteVector {
   static constexpr std::uint64_t max_capacity = INT64_MAX;
 
  private:
-  bool reallocate(std::uint64_t new_capacity) noexcept;
+  DecodeResult<void> reallocate(std::uint64_t new_capacity);
 
   std::uint8_t* data_ = nullptr;
   std::uint64_t size_ = 0;

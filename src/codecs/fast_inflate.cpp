@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/integers.h"
+
 namespace native {
 
 namespace {
@@ -186,12 +188,6 @@ const FixedTables& fixed_tables() {
   return tables;
 }
 
-inline u64 load_le64(const u8* p) {
-  u64 v;
-  std::memcpy(&v, p, 8);
-  return v;  // little-endian targets only
-}
-
 inline void copy8(u8* dst, const u8* src) {
   u64 v;
   std::memcpy(&v, src, 8);
@@ -203,12 +199,6 @@ inline void copy8(u8* dst, const u8* src) {
 constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 258 + 8 + 2;
 // Input the fast loop's word refill reads.
 constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
-
-// The first output window is eight times the input (as the streaming path).
-std::uint64_t first_window(std::uint64_t input_length) {
-  constexpr std::uint64_t MIN = 4096, MAX = std::uint64_t{64} << 20;
-  return input_length > MAX / 8 ? MAX : std::max(MIN, input_length * 8);
-}
 
 }  // namespace
 
@@ -228,7 +218,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   }
 
   if (output.capacity() == output.size() &&
-      !output.try_grow(first_window(input.size()))) {
+      !output.grow(first_inflate_window_length(input.size()))) {
     return decline();
   }
   u8* out_begin = output.data() + size_before;
@@ -237,7 +227,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   // Grows the vector to hold `needed` more bytes at out_next.
   const auto make_room = [&](std::uint64_t needed) {
     output.commit(static_cast<std::uint64_t>(out_next - (output.data() + output.size())));
-    if (!output.try_grow(needed)) return false;
+    if (!output.grow(needed)) return false;
     out_begin = output.data() + size_before;
     out_next = output.data() + output.size();
     out_end = output.data() + output.capacity();
@@ -254,7 +244,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   // Word refill: bitsleft becomes 56..63.  Bits above bitsleft hold the
   // next real input bits, so OR-ing them in again is harmless.
   const auto refill_fast = [&] {
-    bitbuf |= load_le64(in_next) << bitsleft;
+    bitbuf |= load_u64le(in_next) << bitsleft;
     in_next += (63 - bitsleft) >> 3;
     bitsleft |= 56;
   };
@@ -305,8 +295,8 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
     if (block_type == 0) {  // stored
       const u8* position = align();
       if (position == nullptr || in_end - position < 4) return decline();
-      const unsigned length = position[0] | (position[1] << 8);
-      const unsigned complement = position[2] | (position[3] << 8);
+      const unsigned length = load_u16le(position);
+      const unsigned complement = load_u16le(position + 2);
       if (length != (~complement & 0xffff)) return decline();
       position += 4;
       if (static_cast<std::size_t>(in_end - position) < length) return decline();
@@ -482,8 +472,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   // Adler-32 trailer, big-endian, right after the last block's byte.
   const u8* trailer = align();
   if (trailer == nullptr || in_end - trailer < 4) return decline();
-  const u32 expected = (u32{trailer[0]} << 24) | (u32{trailer[1]} << 16) |
-                       (u32{trailer[2]} << 8) | trailer[3];
+  const u32 expected = load_u32be(trailer);
   const std::size_t produced = static_cast<std::size_t>(out_next - out_begin);
   if (libdeflate_adler32(1, out_begin, produced) != expected) return decline();
   output.commit(static_cast<std::uint64_t>(out_next - (output.data() + output.size())));

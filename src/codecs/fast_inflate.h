@@ -4,12 +4,29 @@
 // failure and every stream this decoder is unsure of.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
 #include "codecs/byte_vector.h"
 
 namespace native {
+
+// The first output window of an inflation into an empty vector, for the
+// fast path and the streaming path alike: eight times the input, so that
+// typical data fits in one or two windows and untouched spare pages cost
+// only address space; capped so that a large input never makes the first
+// growth fail on its own.
+inline constexpr std::uint64_t FIRST_WINDOW_INPUT_MULTIPLE = 8;
+inline constexpr std::uint64_t FIRST_WINDOW_MIN = 4096;
+inline constexpr std::uint64_t FIRST_WINDOW_MAX = std::uint64_t{64} << 20;
+
+inline std::uint64_t first_inflate_window_length(std::uint64_t input_length) {
+  const std::uint64_t scaled = input_length > FIRST_WINDOW_MAX / FIRST_WINDOW_INPUT_MULTIPLE
+                                   ? FIRST_WINDOW_MAX
+                                   : input_length * FIRST_WINDOW_INPUT_MULTIPLE;
+  return std::clamp(scaled, FIRST_WINDOW_MIN, FIRST_WINDOW_MAX);
+}
 
 enum class FastInflate {
   inflated,  // the content was appended: exactly what zlib produces

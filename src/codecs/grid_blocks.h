@@ -6,6 +6,7 @@
 #include <span>
 
 #include "codecs/byte_vector.h"
+#include "codecs/decode_error.h"
 
 namespace native {
 
@@ -28,10 +29,11 @@ inline constexpr std::uint64_t DEFLATE_MAX_EXPANSION = 1032;
 // out of range (end past the body or past 2^64 - 1) or fails to inflate; a
 // block's content is appended only once it has inflated completely.
 // `size_hint` is the expected total length, reserved up front; any value
-// gives the same result.  Throws std::bad_alloc when module-owned memory
-// other than a block's own output runs out; never throws for bad input.
-GridBlocks inflate_grid_blocks(std::span<const std::uint8_t> body,
-                               std::span<const BlockLocation> locations,
-                               std::uint64_t size_hint);
+// gives the same result.  The error out_of_memory when an inflater cannot
+// be set up (its staging buffer or inflate state); bad input and a block
+// whose output cannot grow are no error.
+DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
+                                             std::span<const BlockLocation> locations,
+                                             std::uint64_t size_hint);
 
 }  // namespace native

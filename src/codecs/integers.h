@@ -1,7 +1,9 @@
-// Little-endian loads and stores, and overflow-checked sums and products:
-// the one home of these helpers for every codec.
+// Byte-order loads and stores (little-endian fields; the big-endian
+// Adler-32 trailer of zlib streams), and overflow-checked sums and
+// products: the one home of these helpers for every codec.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -21,6 +23,17 @@ inline std::uint32_t load_u32le(const std::uint8_t* p) {
 }
 inline std::int32_t load_i32le(const std::uint8_t* p) {
   return static_cast<std::int32_t>(load_u32le(p));
+}
+// One word load, for bit readers.
+inline std::uint64_t load_u64le(const std::uint8_t* p) {
+  std::uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+  return value;
+}
+inline std::uint32_t load_u32be(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 inline void store_u32le(std::uint8_t* p, std::uint32_t value) {
   const std::uint8_t bytes[4] = {

@@ -17,41 +17,38 @@ namespace {
 // zlib wrapper only (no gzip, no raw DEFLATE), windows up to 32 KiB.
 constexpr int ZLIB_WINDOW_BITS = 15;
 
-// The first output window is eight times the input: typical data then fits
-// in one or two windows, and untouched spare pages cost only address space.
-// Capped so that a large input never makes the first growth fail on its own.
-constexpr std::uint64_t FIRST_WINDOW_INPUT_MULTIPLE = 8;
-constexpr std::uint64_t FIRST_WINDOW_MIN = 4096;
-constexpr std::uint64_t FIRST_WINDOW_MAX = std::uint64_t{64} << 20;
-
 // avail_in and avail_out are 32-bit.
 constexpr std::uint64_t INFLATE_WINDOW_MAX = std::numeric_limits<uInt>::max();
 static_assert(INFLATE_STAGING_LENGTH <= INFLATE_WINDOW_MAX);
 
-std::uint64_t first_window_length(std::uint64_t input_length) {
-  const std::uint64_t scaled =
-      input_length > FIRST_WINDOW_MAX / FIRST_WINDOW_INPUT_MULTIPLE
-          ? FIRST_WINDOW_MAX
-          : input_length * FIRST_WINDOW_INPUT_MULTIPLE;
-  return std::clamp(scaled, FIRST_WINDOW_MIN, FIRST_WINDOW_MAX);
-}
+DecodeError corrupt() { return value_error(Codec::zlib, INFLATE_MESSAGE_CORRUPT); }
+DecodeError incomplete() { return value_error(Codec::zlib, INFLATE_MESSAGE_INCOMPLETE); }
 
 // One inflate stream over one input, fed through the staging buffer.
 class Inflater {
  public:
-  explicit Inflater(std::span<const std::uint8_t> input)
+  explicit Inflater(std::span<const std::uint8_t> input) noexcept
       : input_(input),
         // No longer than the input, and not zero-filled: zlib only ever
         // reads the avail_in bytes that refill() copied in.  For the many
         // small blocks of a grid, a fresh zero-filled 32 KiB buffer each
         // cost more than inflating the block.
-        staging_length_(std::clamp<std::size_t>(input.size(), 1, INFLATE_STAGING_LENGTH)),
-        staging_(std::make_unique_for_overwrite<std::uint8_t[]>(staging_length_)) {
-    const int code = inflateInit2(&stream_, ZLIB_WINDOW_BITS);
-    if (code == Z_MEM_ERROR) throw std::bad_alloc();
-    if (code != Z_OK) internal_fault("inflateInit2 failed");
+        staging_length_(std::clamp<std::size_t>(input.size(), 1, INFLATE_STAGING_LENGTH)) {}
+  ~Inflater() {
+    if (initialised_) inflateEnd(&stream_);
   }
-  ~Inflater() { inflateEnd(&stream_); }
+
+  // Allocates the staging buffer and the inflate state; out_of_memory when
+  // they cannot be had.  Runs once, before the first step.
+  DecodeResult<void> start() {
+    staging_.reset(new (std::nothrow) std::uint8_t[staging_length_]);
+    if (!staging_) return out_of_memory(Codec::zlib);
+    const int code = inflateInit2(&stream_, ZLIB_WINDOW_BITS);
+    if (code == Z_MEM_ERROR) return out_of_memory(Codec::zlib);
+    if (code != Z_OK) internal_fault("inflateInit2 failed");
+    initialised_ = true;
+    return {};
+  }
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
 
@@ -60,9 +57,8 @@ class Inflater {
   bool ended() const noexcept { return ended_; }
 
   // Inflates into at most window.size() bytes (at least 1) of `window` and
-  // returns the count produced: above 0, or 0 only once the stream ended.
-  std::variant<std::uint64_t, InflateFailure> step(
-      std::span<std::uint8_t> window) {
+  // returns the count written: above 0, or 0 only once the stream ended.
+  DecodeResult<std::uint64_t> step(std::span<std::uint8_t> window) {
     const auto window_length = static_cast<uInt>(
         std::min<std::uint64_t>(window.size(), INFLATE_WINDOW_MAX));
     for (;;) {
@@ -77,23 +73,23 @@ class Inflater {
       const uLong out_before = stream_.total_out;
       const int code = inflate(&stream_, exhausted ? Z_FINISH : Z_NO_FLUSH);
       const std::uint64_t consumed = stream_.total_in - in_before;
-      const std::uint64_t produced = stream_.total_out - out_before;
+      const std::uint64_t written = stream_.total_out - out_before;
       read_pos_ += consumed;
 
       switch (code) {
         case Z_STREAM_END:
           ended_ = true;
-          return produced;
+          return written;
         case Z_OK:
         case Z_BUF_ERROR:
-          if (produced > 0) return produced;
-          if (exhausted) return InflateFailure::incomplete;
+          if (written > 0) return written;
+          if (exhausted) return incomplete();
           // With input and output room zlib always moves; if it did not,
           // feeding it again would never end.
           if (consumed == 0) internal_fault("inflate made no progress");
           break;  // input consumed without output yet: feed more
         default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR, Z_MEM_ERROR
-          return InflateFailure::corrupt;
+          return corrupt();
       }
     }
   }
@@ -109,6 +105,7 @@ class Inflater {
   }
 
   z_stream stream_{};  // zalloc/zfree/opaque null: zlib's own allocator
+  bool initialised_ = false;  // inflateInit2 succeeded: inflateEnd is due
   std::span<const std::uint8_t> input_;
   std::size_t staged_ = 0;  // input bytes copied into the staging buffer
   std::size_t staging_length_;
@@ -120,56 +117,46 @@ class Inflater {
 
 }  // namespace
 
-const char* inflate_failure_text(InflateFailure failure) noexcept {
-  switch (failure) {
-    case InflateFailure::corrupt:
-      return "corrupt deflate stream";
-    case InflateFailure::incomplete:
-      return "incomplete deflate stream";
-    case InflateFailure::out_of_memory:
-      return "out of memory";
-  }
-  return "corrupt deflate stream";
-}
-
-std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                                       ByteVector& output) {
+DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                            ByteVector& output) {
   FastInflater fast_inflater;
   return inflate_zlib_stream_into(input, output, fast_inflater);
 }
 
-std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                                       ByteVector& output,
-                                                       FastInflater& fast_inflater) {
-  if (fast_inflater.inflate_into(input, output) == FastInflate::inflated) return std::nullopt;
+DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                            ByteVector& output, FastInflater& fast_inflater) {
+  if (fast_inflater.inflate_into(input, output) == FastInflate::inflated) return {};
   const std::uint64_t size_before = output.size();
-  const auto fail = [&](InflateFailure failure) {
+  const auto fail = [&](DecodeError error) {
     output.truncate(size_before);
-    return failure;
+    return error;
   };
   Inflater inflater(input);
+  auto started = inflater.start();
+  if (!started) return started.error();
   // A step after Z_STREAM_END produces nothing, so stopping at the end is
   // the same as running that last empty step; it also spares a growth when
   // the content exactly fills the vector.
   while (!inflater.ended()) {
     if (output.size() == output.capacity()) {
       const std::uint64_t wanted =
-          output.capacity() == 0 ? first_window_length(input.size()) : 1;
-      if (!output.try_grow(wanted)) return fail(InflateFailure::out_of_memory);
+          output.capacity() == 0 ? first_inflate_window_length(input.size()) : 1;
+      if (!output.grow(wanted)) {
+        return fail(value_error(Codec::zlib, INFLATE_MESSAGE_OUT_OF_MEMORY));
+      }
     }
-    const auto outcome = inflater.step(output.spare());
-    if (const auto* failure = std::get_if<InflateFailure>(&outcome)) return fail(*failure);
-    const std::uint64_t produced = std::get<std::uint64_t>(outcome);
-    if (produced == 0) break;
-    output.commit(produced);
+    auto written = inflater.step(output.spare());
+    if (!written) return fail(written.error());
+    if (*written == 0) break;
+    output.commit(*written);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::variant<ByteVector, InflateFailure> inflate_zlib_stream(
-    std::span<const std::uint8_t> input) {
+DecodeResult<ByteVector> inflate_zlib_stream(std::span<const std::uint8_t> input) {
   ByteVector output;
-  if (auto failure = inflate_zlib_stream_into(input, output)) return *failure;
+  auto inflated = inflate_zlib_stream_into(input, output);
+  if (!inflated) return inflated.error();
   return output;
 }
 

@@ -4,46 +4,41 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <variant>
 
 #include "codecs/byte_vector.h"
+#include "codecs/decode_error.h"
 #include "codecs/fast_inflate.h"
 
 namespace native {
 
-enum class InflateFailure {
-  corrupt,        // bad header, preset dictionary, bad data, checksum mismatch
-  incomplete,     // input ends before the stream does
-  out_of_memory,  // the output vector cannot grow
-};
-
-// "corrupt deflate stream", "incomplete deflate stream", "out of memory".
-const char* inflate_failure_text(InflateFailure failure) noexcept;
+// The messages of the value errors (codec zlib) the routines return: a bad
+// header, a preset dictionary, bad data or a checksum mismatch; input that
+// ends before the stream does; an output vector that cannot grow.
+inline constexpr const char* INFLATE_MESSAGE_CORRUPT = "corrupt deflate stream";
+inline constexpr const char* INFLATE_MESSAGE_INCOMPLETE = "incomplete deflate stream";
+inline constexpr const char* INFLATE_MESSAGE_OUT_OF_MEMORY = "out of memory";
 
 // Input is copied into the inflater through a staging buffer of this size.
 inline constexpr std::size_t INFLATE_STAGING_LENGTH = 32768;
 
 // The whole content of the zlib stream at the start of `input`, or why it
-// could not be had.  No interpreter dependency; safe to run detached.
-// Throws std::bad_alloc when the staging buffer or the inflater cannot be
-// allocated, and InternalFault if zlib breaks its own contract; never throws
-// for bad input.
-std::variant<ByteVector, InflateFailure> inflate_zlib_stream(
-    std::span<const std::uint8_t> input);
+// could not be had: one of the value errors above, or out_of_memory when
+// the staging buffer or the inflater itself cannot be allocated.  No
+// interpreter dependency; safe to run detached.  Throws only InternalFault,
+// if zlib breaks its own contract.
+DecodeResult<ByteVector> inflate_zlib_stream(std::span<const std::uint8_t> input);
 
 // The same, appending the content to `output` (whose spare room it uses
 // before growing it).  All or nothing: on failure output.size() is what it
 // was before the call; the bytes past it are undefined.
-std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                                       ByteVector& output);
+DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                            ByteVector& output);
 
 // The same with the caller's fast-path tables, reused across many streams.
 // The fast decoder runs first; whenever it declines, zlib's streaming
 // inflate decides, so every result and every failure is zlib's.
-std::optional<InflateFailure> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                                       ByteVector& output,
-                                                       FastInflater& fast_inflater);
+DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
+                                            ByteVector& output, FastInflater& fast_inflater);
 
 }  // namespace native

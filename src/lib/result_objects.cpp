@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codecs/huge_pages.h"
+#include "lib/detached_section.h"
 
 namespace native::py {
 
@@ -17,6 +18,15 @@ Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length) {
   if (!data) return fetch_error();
   advise_huge_pages(data, length);
   return ResultBytes{std::move(object), {data, static_cast<std::size_t>(length)}};
+}
+
+Result<Ref> result_bytearray_copy(const ByteVector& content) {
+  auto result = create_unwritten_bytearray(content.size());  // the copy writes every byte
+  if (!result) return result.error();
+  if (!content.empty()) {
+    run_detached([&] { std::memcpy(result->bytes.data(), content.data(), content.size()); });
+  }
+  return std::move(result->object);
 }
 
 Ref build_result_tuple(std::uint64_t count, Ref bytearray) {

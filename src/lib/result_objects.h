@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codecs/byte_vector.h"
 #include "lib/pending_error.h"
 
 namespace native::py {
@@ -20,6 +21,10 @@ struct ResultBytes {
   std::span<std::uint8_t> bytes;
 };
 Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length);
+
+// A result bytearray holding a copy of `content`, made in a detached
+// section (the copy writes every byte).
+Result<Ref> result_bytearray_copy(const ByteVector& content);
 
 // (count, bytearray)
 Ref build_result_tuple(std::uint64_t count, Ref bytearray);

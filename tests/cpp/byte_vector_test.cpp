@@ -24,7 +24,7 @@ std::vector<std::uint8_t> contents(const ByteVector& vector) {
 // memory cannot be had.
 bool append(ByteVector& vector, std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return true;
-  if (!vector.try_grow(bytes.size())) return false;
+  if (!vector.grow(bytes.size())) return false;
   std::memcpy(vector.spare().data(), bytes.data(), bytes.size());
   vector.commit(bytes.size());
   return true;
@@ -47,12 +47,12 @@ TEST(ByteVector, StartsEmptyWithoutStorage) {
 
 TEST(ByteVector, ReserveIsExactAndNeverShrinks) {
   ByteVector vector;
-  ASSERT_TRUE(vector.try_reserve(100));
+  ASSERT_TRUE(vector.reserve(100));
   EXPECT_EQ(vector.capacity(), 100u);
   EXPECT_EQ(vector.size(), 0u);
-  ASSERT_TRUE(vector.try_reserve(10));
+  ASSERT_TRUE(vector.reserve(10));
   EXPECT_EQ(vector.capacity(), 100u);
-  ASSERT_TRUE(vector.try_reserve(0));
+  ASSERT_TRUE(vector.reserve(0));
   EXPECT_EQ(vector.capacity(), 100u);
 }
 
@@ -60,30 +60,30 @@ TEST(ByteVector, ReserveKeepsContents) {
   ByteVector vector;
   const auto bytes = iota_bytes(300, 7);
   ASSERT_TRUE(append(vector, bytes));
-  ASSERT_TRUE(vector.try_reserve(1 << 20));
+  ASSERT_TRUE(vector.reserve(1 << 20));
   EXPECT_EQ(vector.capacity(), 1u << 20);
   EXPECT_EQ(contents(vector), bytes);
 }
 
 TEST(ByteVector, GrowAtLeastDoubles) {
   ByteVector vector;
-  ASSERT_TRUE(vector.try_grow(100));
+  ASSERT_TRUE(vector.grow(100));
   EXPECT_EQ(vector.capacity(), 100u);
   vector.commit(100);
-  ASSERT_TRUE(vector.try_grow(1));
+  ASSERT_TRUE(vector.grow(1));
   EXPECT_EQ(vector.capacity(), 200u);
   vector.commit(50);
   // 50 spare: asking for 50 or fewer changes nothing.
-  ASSERT_TRUE(vector.try_grow(50));
+  ASSERT_TRUE(vector.grow(50));
   EXPECT_EQ(vector.capacity(), 200u);
   // More than doubling is needed: the need wins.
-  ASSERT_TRUE(vector.try_grow(1000));
+  ASSERT_TRUE(vector.grow(1000));
   EXPECT_EQ(vector.capacity(), 1150u);
 }
 
 TEST(ByteVector, SpareRoomAndCommit) {
   ByteVector vector;
-  ASSERT_TRUE(vector.try_reserve(16));
+  ASSERT_TRUE(vector.reserve(16));
   auto spare = vector.spare();
   ASSERT_EQ(spare.size(), 16u);
   std::memcpy(spare.data(), "abcdef", 6);
@@ -99,7 +99,7 @@ TEST(ByteVector, SpareRoomAndCommit) {
 
 TEST(ByteVector, CommitPastSpareRoomIsAFault) {
   ByteVector vector;
-  ASSERT_TRUE(vector.try_reserve(8));
+  ASSERT_TRUE(vector.reserve(8));
   vector.commit(5);
   EXPECT_THROW(vector.commit(4), InternalFault);
   EXPECT_EQ(vector.size(), 5u);
@@ -157,8 +157,11 @@ TEST_P(ByteVectorRefusal, FailedGrowthLeavesVectorUnchanged) {
   const std::uint64_t capacity = vector.capacity();
   const std::uint8_t* data = vector.data();
 
-  EXPECT_FALSE(vector.try_reserve(GetParam().capacity));
-  EXPECT_FALSE(vector.try_grow(GetParam().capacity));
+  for (const auto& refused : {vector.reserve(GetParam().capacity),
+                              vector.grow(GetParam().capacity)}) {
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, ErrorKind::out_of_memory);
+  }
   EXPECT_EQ(vector.capacity(), capacity);
   EXPECT_EQ(vector.data(), data);
   EXPECT_EQ(contents(vector), bytes);
@@ -176,7 +179,9 @@ TEST(ByteVector, GrowthThatWouldWrapIsRefused) {
   ByteVector vector;
   ASSERT_TRUE(append(vector, iota_bytes(10, 0)));
   // size + additional wraps around 2^64.
-  EXPECT_FALSE(vector.try_grow(UINT64_MAX - 5));
+  const auto refused = vector.grow(UINT64_MAX - 5);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().kind, ErrorKind::out_of_memory);
   EXPECT_EQ(vector.size(), 10u);
 }
 

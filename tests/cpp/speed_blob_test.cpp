@@ -10,7 +10,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "codecs/lzrw1.h"

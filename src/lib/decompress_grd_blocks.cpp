@@ -1,16 +1,18 @@
-// zlib_decompress and decompress_grd_blocks: the buffer input is copied
-// while attached (its exporter may be mutable), inflated detached into an
-// owned vector, and the vector copied detached into the result bytearray.
+// decompress_grd_blocks: `body` is copied while attached (its exporter may
+// be mutable) and every `payloads` pair converted before anything is
+// inflated; the blocks inflate detached into an owned vector, which is
+// copied detached into the result bytearray.
 #include "lib/python.h"  // first: it sets feature macros
-#include <cstring>
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "codecs/byte_vector.h"
 #include "codecs/grid_blocks.h"
-#include "codecs/zlib_stream.h"
 #include "lib/arguments.h"
 #include "lib/compat.h"
+#include "lib/decode_failure.h"
 #include "lib/detached_section.h"
 #include "lib/entry_guard.h"
 #include "lib/functions.h"
@@ -22,40 +24,15 @@
 namespace native::py {
 namespace {
 
-
-// The result bytearray holding a copy of `content`; the copy runs detached.
-Result<Ref> bytearray_from(const ByteVector& content) {
-  auto result = create_unwritten_bytearray(content.size());  // the copy writes every byte
-  if (!result) return result.error();
-  if (!content.empty()) {
-    run_detached([&] { std::memcpy(result->bytes.data(), content.data(), content.size()); });
-  }
-  return std::move(result->object);
-}
-
-Result<Ref> zlib_decompress_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto slots = bind_arguments(ZLIB_DECOMPRESS_PARAMETERS, args, nargs, kwnames);
-  if (!slots) return slots.error();
-  auto view = acquire_buffer((*slots)[0], ZLIB_DECOMPRESS_PARAMETERS.names[0]);
-  if (!view) return view.error();
-  auto input = view->copy();
-  if (!input) return input.error();
-
-  auto inflated = run_detached([&] { return inflate_zlib_stream(input->bytes()); });
-  if (auto* failure = std::get_if<InflateFailure>(&inflated)) {
-    return PendingError(ExceptionType::value_error,
-                        std::string("zlib_decompress: ") + inflate_failure_text(*failure));
-  }
-  return bytearray_from(std::get<ByteVector>(inflated));
-}
+constexpr const ParameterDescription& PARAMETERS = DECOMPRESS_GRD_BLOCKS_PARAMETERS;
 
 // At most this many locations are reserved up front from len(payloads), so
 // that a sequence reporting an absurd length cannot exhaust memory; the list
 // grows past it as items actually arrive.
-constexpr Py_ssize_t kMaxReservedLocations = 1 << 16;
+constexpr Py_ssize_t MAX_RESERVED_LOCATIONS = 1 << 16;
 
 Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
-  constexpr std::string_view parameter = DECOMPRESS_GRD_BLOCKS_PARAMETERS.names[1];
+  constexpr std::string_view parameter = PARAMETERS.names[1];
   if (PyType_GetFlags(Py_TYPE(payloads)) & Py_TPFLAGS_UNICODE_SUBCLASS) {
     return with_argument_note(
         PendingError(ExceptionType::type_error, "Can't extract `str` to `Vec`"), parameter);
@@ -69,7 +46,7 @@ Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
   if (size_guess < 0) {
     PyErr_Clear();
   } else {
-    locations.reserve(static_cast<std::size_t>(std::min(size_guess, kMaxReservedLocations)));
+    locations.reserve(static_cast<std::size_t>(std::min(size_guess, MAX_RESERVED_LOCATIONS)));
   }
   Ref iterator = Ref::steal(PyObject_GetIter(payloads));
   if (!iterator) return with_argument_note(fetch_error(), parameter);
@@ -101,36 +78,32 @@ Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
 
 Result<Ref> decompress_grd_blocks_body(PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
-  auto slots = bind_arguments(DECOMPRESS_GRD_BLOCKS_PARAMETERS, args, nargs, kwnames);
+  auto slots = bind_arguments(PARAMETERS, args, nargs, kwnames);
   if (!slots) return slots.error();
-  auto view = acquire_buffer((*slots)[0], DECOMPRESS_GRD_BLOCKS_PARAMETERS.names[0]);
+  auto view = acquire_buffer((*slots)[0], PARAMETERS.names[0]);
   if (!view) return view.error();
   auto locations = convert_payloads((*slots)[1]);
   if (!locations) return locations.error();
-  auto size_hint = convert_unsigned((*slots)[2], DECOMPRESS_GRD_BLOCKS_PARAMETERS.names[2]);
+  auto size_hint = convert_unsigned((*slots)[2], PARAMETERS.names[2]);
   if (!size_hint) return size_hint.error();
   auto body = view->copy();
   if (!body) return body.error();
 
-  GridBlocks blocks = run_detached([&] {
-    GridBlocks decoded = inflate_grid_blocks(body->bytes(), *locations, *size_hint);
+  auto blocks = run_detached([&] {
+    auto decoded = inflate_grid_blocks(body->bytes(), *locations, *size_hint);
     std::vector<BlockLocation>().swap(*locations);
     return decoded;
   });
-  auto bytearray = bytearray_from(blocks.content);
+  if (!blocks) return decode_failure(blocks.error());
+  auto bytearray = result_bytearray_copy(blocks->content);
   if (!bytearray) return bytearray.error();
-  blocks.content = ByteVector();
+  blocks->content = ByteVector();
   *body = OwnedBytes();
   view->release();
-  return build_result_tuple(blocks.blocks_decoded, std::move(*bytearray));
+  return build_result_tuple(blocks->blocks_decoded, std::move(*bytearray));
 }
 
 }  // namespace
-
-PyObject* zlib_decompress(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
-  return entry_guard([&] { return zlib_decompress_body(args, nargs, kwnames); });
-}
 
 PyObject* decompress_grd_blocks(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
