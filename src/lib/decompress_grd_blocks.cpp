@@ -14,7 +14,6 @@
 #include "lib/compat.h"
 #include "lib/decode_failure.h"
 #include "lib/detached_section.h"
-#include "lib/entry_guard.h"
 #include "lib/functions.h"
 #include "lib/interpreter_caches.h"
 #include "lib/pending_error.h"
@@ -22,17 +21,18 @@
 #include "lib/signatures.h"
 
 namespace native::py {
-namespace {
 
-constexpr const ParameterDescription& PARAMETERS = DECOMPRESS_GRD_BLOCKS_PARAMETERS;
+namespace {
 
 // At most this many locations are reserved up front from len(payloads), so
 // that a sequence reporting an absurd length cannot exhaust memory; the list
 // grows past it as items actually arrive.
 constexpr Py_ssize_t MAX_RESERVED_LOCATIONS = 1 << 16;
 
-Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
-  constexpr std::string_view parameter = PARAMETERS.names[1];
+}  // namespace
+
+Result<std::vector<BlockLocation>> PayloadsParameter::convert(PyObject* payloads,
+                                                              std::string_view parameter) {
   if (PyType_GetFlags(Py_TYPE(payloads)) & Py_TPFLAGS_UNICODE_SUBCLASS) {
     return with_argument_note(
         PendingError(ExceptionType::type_error, "Can't extract `str` to `Vec`"), parameter);
@@ -76,38 +76,23 @@ Result<std::vector<BlockLocation>> convert_payloads(PyObject* payloads) {
   return locations;
 }
 
-Result<Ref> decompress_grd_blocks_body(PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
-  auto slots = bind_arguments(PARAMETERS, args, nargs, kwnames);
-  if (!slots) return slots.error();
-  auto view = acquire_buffer((*slots)[0], PARAMETERS.names[0]);
-  if (!view) return view.error();
-  auto locations = convert_payloads((*slots)[1]);
-  if (!locations) return locations.error();
-  auto size_hint = convert_unsigned((*slots)[2], PARAMETERS.names[2]);
-  if (!size_hint) return size_hint.error();
-  auto body = view->copy();
-  if (!body) return body.error();
+Result<Ref> decompress_grd_blocks_impl(BufferView body, std::vector<BlockLocation> payloads,
+                                       std::uint64_t size_hint) {
+  auto body_copy = body.copy();
+  if (!body_copy) return body_copy.error();
 
   auto blocks = run_detached([&] {
-    auto decoded = inflate_grid_blocks(body->bytes(), *locations, *size_hint);
-    std::vector<BlockLocation>().swap(*locations);
+    auto decoded = inflate_grid_blocks(body_copy->bytes(), payloads, size_hint);
+    std::vector<BlockLocation>().swap(payloads);
     return decoded;
   });
   if (!blocks) return decode_failure(blocks.error());
   auto bytearray = result_bytearray_copy(blocks->content);
   if (!bytearray) return bytearray.error();
   blocks->content = ByteVector();
-  *body = OwnedBytes();
-  view->release();
+  *body_copy = OwnedBytes();
+  body.release();
   return build_result_tuple(blocks->blocks_decoded, std::move(*bytearray));
-}
-
-}  // namespace
-
-PyObject* decompress_grd_blocks(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) {
-  return entry_guard([&] { return decompress_grd_blocks_body(args, nargs, kwnames); });
 }
 
 }  // namespace native::py

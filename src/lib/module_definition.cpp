@@ -5,6 +5,7 @@
 
 #include "codecs/internal_fault.h"
 #include "lib/entry_guard.h"
+#include "lib/entry_point.h"
 #include "lib/functions.h"
 #include "lib/interpreter_caches.h"
 #include "lib/pending_error.h"
@@ -106,32 +107,28 @@ constexpr const char DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC[] =
 constexpr const char PING_DOC[] =
     "ping()\n--\n\nRound-trip check that the extension built and loaded correctly.";
 
-// A method record named by its parameter declaration (a string literal, so
-// NUL-terminated), whose docstring must begin with the signature line of
-// that declaration: checked at compile time below.
-template <class Function>
-PyMethodDef method_record(const ParameterDescription& parameters, Function function, int flags,
-                   const char* docstring) {
-  return {parameters.function.data(), as_method(function), flags, docstring};
+// The method record of a codec function: named by its signature (a string
+// literal, so NUL-terminated), entered through entry_point, and documented
+// by a docstring that must begin with the signature line of that same
+// declaration.
+template <const auto& signature, auto body, const char* docstring>
+PyMethodDef codec_method() {
+  static_assert(begins_with_signature(docstring, signature.parameters));
+  return {signature.parameters.function.data(), as_method(&entry_point<signature, body>),
+          CODEC_FLAGS, docstring};
 }
 
-static_assert(begins_with_signature(PING_DOC, PING_PARAMETERS));
-static_assert(begins_with_signature(LZRW1_DECOMPRESS_DOC, LZRW1_DECOMPRESS_PARAMETERS));
-static_assert(begins_with_signature(DECODE_SPEED_BLOB_DOC, DECODE_SPEED_BLOB_PARAMETERS));
-static_assert(begins_with_signature(ZLIB_DECOMPRESS_DOC, ZLIB_DECOMPRESS_PARAMETERS));
-static_assert(begins_with_signature(DECOMPRESS_GRD_BLOCKS_DOC, DECOMPRESS_GRD_BLOCKS_PARAMETERS));
-static_assert(begins_with_signature(DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC,
-                                    DECODE_FIXED_WIDTH_STRINGS_UCS4_PARAMETERS));
+static_assert(begins_with_signature(PING_DOC, PING.parameters));
 
 PyMethodDef METHODS[] = {
-    method_record(PING_PARAMETERS, &ping, METH_NOARGS | METH_STATIC, PING_DOC),
-    method_record(LZRW1_DECOMPRESS_PARAMETERS, &lzrw1_decompress, CODEC_FLAGS, LZRW1_DECOMPRESS_DOC),
-    method_record(DECODE_SPEED_BLOB_PARAMETERS, &decode_speed_blob, CODEC_FLAGS, DECODE_SPEED_BLOB_DOC),
-    method_record(ZLIB_DECOMPRESS_PARAMETERS, &zlib_decompress, CODEC_FLAGS, ZLIB_DECOMPRESS_DOC),
-    method_record(DECOMPRESS_GRD_BLOCKS_PARAMETERS, &decompress_grd_blocks, CODEC_FLAGS,
-                  DECOMPRESS_GRD_BLOCKS_DOC),
-    method_record(DECODE_FIXED_WIDTH_STRINGS_UCS4_PARAMETERS, &decode_fixed_width_strings_ucs4,
-                  CODEC_FLAGS, DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC),
+    {PING.parameters.function.data(), as_method(&ping), METH_NOARGS | METH_STATIC, PING_DOC},
+    codec_method<LZRW1_DECOMPRESS, &lzrw1_decompress_impl, LZRW1_DECOMPRESS_DOC>(),
+    codec_method<DECODE_SPEED_BLOB, &decode_speed_blob_impl, DECODE_SPEED_BLOB_DOC>(),
+    codec_method<ZLIB_DECOMPRESS, &zlib_decompress_impl, ZLIB_DECOMPRESS_DOC>(),
+    codec_method<DECOMPRESS_GRD_BLOCKS, &decompress_grd_blocks_impl,
+                 DECOMPRESS_GRD_BLOCKS_DOC>(),
+    codec_method<DECODE_FIXED_WIDTH_STRINGS_UCS4, &decode_fixed_width_strings_ucs4_impl,
+                 DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC>(),
 };
 
 // The module's __all__ list (new reference), created when missing.
