@@ -38,7 +38,7 @@ bool watch_runtime_finalisation() {
   return true;
 }
 
-const ProcessCacheHooks kInterpreterHooks{
+const ProcessCacheHooks INTERPRETER_HOOKS{
     [] { return static_cast<void*>(PyEval_SaveThread()); },
     [](void* state) { PyEval_RestoreThread(static_cast<PyThreadState*>(state)); },
     [] { return runtime_epoch.load(std::memory_order_acquire); },
@@ -59,7 +59,7 @@ void* CachedObject::fill(void* self) {
 }
 
 PyObject* CachedObject::get() {
-  const ProcessCache::Outcome outcome = core_.get(kInterpreterHooks, &fill, this);
+  const ProcessCache::Outcome outcome = core_.get(INTERPRETER_HOOKS, &fill, this);
   switch (outcome.status) {
     case ProcessCache::Status::ready:
       return static_cast<PyObject*>(outcome.object);
@@ -72,7 +72,7 @@ PyObject* CachedObject::get() {
 }
 
 PyObject* CachedObject::peek() const {
-  return static_cast<PyObject*>(core_.peek(kInterpreterHooks.epoch()));
+  return static_cast<PyObject*>(core_.peek(INTERPRETER_HOOKS.epoch()));
 }
 
 namespace {
@@ -83,7 +83,7 @@ PyObject* intern(const char* text) {
   return name;
 }
 
-constexpr const char kPanicExceptionDoc[] =
+constexpr const char PANIC_EXCEPTION_DOC[] =
     "\n"
     "The exception raised when the native code of _native fails with an\n"
     "internal fault (a broken invariant, never bad input).\n"
@@ -93,7 +93,7 @@ constexpr const char kPanicExceptionDoc[] =
     "Python interpreter to exit.\n";
 
 PyObject* create_panic_exception() {
-  return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicExceptionDoc,
+  return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_EXCEPTION_DOC,
                                    PyExc_BaseException, nullptr);
 }
 

@@ -8,7 +8,7 @@ namespace {
 // Never 0: pthread_t is a pointer on glibc.
 std::uintptr_t this_thread() { return static_cast<std::uintptr_t>(pthread_self()); }
 
-constexpr std::uint32_t kEpochMask = (std::uint32_t{1} << 30) - 1;
+constexpr std::uint32_t EPOCH_MASK = (std::uint32_t{1} << 30) - 1;
 
 // Every cache that ever started a fill, pushed once, never removed.
 std::atomic<ProcessCache*> enlisted_caches{nullptr};
@@ -42,13 +42,13 @@ void ProcessCache::reset_abandoned_fills() {
 }
 
 void* ProcessCache::peek(std::uint32_t epoch) const {
-  if (state_.load(std::memory_order_acquire) != word(epoch & kEpochMask, filled)) return nullptr;
+  if (state_.load(std::memory_order_acquire) != word(epoch & EPOCH_MASK, filled)) return nullptr;
   return object_.load(std::memory_order_relaxed);
 }
 
 ProcessCache::Outcome ProcessCache::get(const ProcessCacheHooks& hooks, Initialiser initialiser,
                                         void* context) {
-  const std::uint32_t epoch = hooks.epoch() & kEpochMask;
+  const std::uint32_t epoch = hooks.epoch() & EPOCH_MASK;
   const std::uintptr_t self = this_thread();
   std::uint32_t state = state_.load(std::memory_order_acquire);
   for (;;) {

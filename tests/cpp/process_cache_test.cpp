@@ -20,7 +20,7 @@ using native::ProcessCache;
 using native::ProcessCacheHooks;
 using Status = ProcessCache::Status;
 
-constexpr int kThreads = 8;
+constexpr int THREADS = 8;
 
 // The stand-in for the interpreter lock, and whether this thread holds it.
 std::mutex interpreter_lock;
@@ -37,7 +37,7 @@ void detach() {
   interpreter_lock.unlock();
 }
 
-const ProcessCacheHooks kHooks{
+const ProcessCacheHooks HOOKS{
     [] {
       detaches.fetch_add(1);
       detach();
@@ -87,12 +87,12 @@ struct SlowFill {
   }
 };
 
-// Runs `body(i)` on kThreads threads, each attached, released together.
+// Runs `body(i)` on THREADS threads, each attached, released together.
 template <class Body>
 void on_threads(Body body) {
-  std::barrier start(kThreads);
+  std::barrier start(THREADS);
   std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
+  for (int i = 0; i < THREADS; ++i) {
     threads.emplace_back([&, i] {
       start.arrive_and_wait();
       attach();
@@ -107,9 +107,9 @@ void on_threads(Body body) {
 TEST(ProcessCache, ConcurrentFirstFillsRunTheInitialiserOnce) {
   ProcessCache cache;
   SlowFill fill;
-  std::vector<ProcessCache::Outcome> outcomes(kThreads);
+  std::vector<ProcessCache::Outcome> outcomes(THREADS);
   detaches = 0;
-  on_threads([&](int i) { outcomes[i] = cache.get(kHooks, &SlowFill::run, &fill); });
+  on_threads([&](int i) { outcomes[i] = cache.get(HOOKS, &SlowFill::run, &fill); });
   EXPECT_EQ(fill.runs.load(), 1);
   ASSERT_EQ(fill.made.size(), 1u);
   for (const auto& outcome : outcomes) {
@@ -122,7 +122,7 @@ TEST(ProcessCache, ConcurrentFirstFillsRunTheInitialiserOnce) {
   // A filled cache is one load: no detaching, no initialiser.
   detaches = 0;
   attach();
-  EXPECT_EQ(cache.get(kHooks, &SlowFill::run, &fill).object, fill.made[0]);
+  EXPECT_EQ(cache.get(HOOKS, &SlowFill::run, &fill).object, fill.made[0]);
   detach();
   EXPECT_EQ(detaches.load(), 0);
   EXPECT_EQ(fill.runs.load(), 1);
@@ -137,7 +137,7 @@ TEST(ProcessCache, PublishedObjectIsCompleteOnTheFastPath) {
     made = nullptr;
     std::atomic<bool> go{false};
     std::vector<std::thread> readers;
-    for (int i = 0; i < kThreads - 1; ++i) {
+    for (int i = 0; i < THREADS - 1; ++i) {
       readers.emplace_back([&] {
         while (!go.load()) {
         }
@@ -152,7 +152,7 @@ TEST(ProcessCache, PublishedObjectIsCompleteOnTheFastPath) {
     }
     go = true;
     attach();
-    auto outcome = cache.get(kHooks, [](void*) -> void* { return made = new Published(7); });
+    auto outcome = cache.get(HOOKS, [](void*) -> void* { return made = new Published(7); });
     detach();
     for (std::thread& t : readers) t.join();
     EXPECT_EQ(outcome.object, made);
@@ -165,9 +165,9 @@ TEST(ProcessCache, FailingInitialiserLeavesTheCacheEmpty) {
   SlowFill fill;
   fill.failures_left = 1;
   attach();
-  EXPECT_EQ(cache.get(kHooks, &SlowFill::run, &fill).status, Status::initialiser_failed);
+  EXPECT_EQ(cache.get(HOOKS, &SlowFill::run, &fill).status, Status::initialiser_failed);
   EXPECT_EQ(cache.peek(0), nullptr);
-  const auto outcome = cache.get(kHooks, &SlowFill::run, &fill);
+  const auto outcome = cache.get(HOOKS, &SlowFill::run, &fill);
   detach();
   EXPECT_EQ(outcome.status, Status::ready);
   EXPECT_EQ(outcome.object, fill.made.at(0));
@@ -179,12 +179,12 @@ TEST(ProcessCache, WaitersTakeOverAfterAFailedFill) {
   ProcessCache cache;
   SlowFill fill;
   fill.failures_left = 3;
-  std::vector<ProcessCache::Outcome> outcomes(kThreads);
+  std::vector<ProcessCache::Outcome> outcomes(THREADS);
   on_threads([&](int i) {
     // A failure is reported to the thread that ran the failing initialiser
     // only; every caller gets a result or its own failure, never a hang.
     do {
-      outcomes[i] = cache.get(kHooks, &SlowFill::run, &fill);
+      outcomes[i] = cache.get(HOOKS, &SlowFill::run, &fill);
     } while (outcomes[i].status == Status::initialiser_failed);
   });
   EXPECT_EQ(fill.runs.load(), 4);
@@ -200,9 +200,9 @@ struct Reentry {
   int object = 0;
   static void* run(void* context) {
     auto* self = static_cast<Reentry*>(context);
-    self->inner = self->cache->get(kHooks, &Reentry::run, context).status;
+    self->inner = self->cache->get(HOOKS, &Reentry::run, context).status;
     // Filling another cache from inside an initialiser is fine.
-    self->other_object = self->other->get(kHooks, [](void*) -> void* {
+    self->other_object = self->other->get(HOOKS, [](void*) -> void* {
       static int other_object;
       return &other_object;
     }).object;
@@ -214,7 +214,7 @@ TEST(ProcessCache, ReenteringTheCacheBeingFilledIsReported) {
   ProcessCache cache, other;
   Reentry reentry{&cache, &other};
   attach();
-  const auto outcome = cache.get(kHooks, &Reentry::run, &reentry);
+  const auto outcome = cache.get(HOOKS, &Reentry::run, &reentry);
   detach();
   EXPECT_EQ(reentry.inner, Status::reentered);
   EXPECT_NE(reentry.other_object, nullptr);
@@ -227,8 +227,8 @@ TEST(ProcessCache, ReentryIsOnlyTheFillingThreads) {
   // threads still wait for its result.
   ProcessCache cache, other;
   Reentry reentry{&cache, &other};
-  std::vector<ProcessCache::Outcome> outcomes(kThreads);
-  on_threads([&](int i) { outcomes[i] = cache.get(kHooks, &Reentry::run, &reentry); });
+  std::vector<ProcessCache::Outcome> outcomes(THREADS);
+  on_threads([&](int i) { outcomes[i] = cache.get(HOOKS, &Reentry::run, &reentry); });
   EXPECT_EQ(reentry.inner, Status::reentered);
   for (const auto& outcome : outcomes) {
     EXPECT_EQ(outcome.status, Status::ready);
@@ -241,11 +241,11 @@ TEST(ProcessCache, ANewEpochFillsAgain) {
   int first = 1, second = 2;
   epoch = 5;
   attach();
-  EXPECT_EQ(cache.get(kHooks, [](void* c) { return c; }, &first).object, &first);
-  EXPECT_EQ(cache.get(kHooks, [](void* c) { return c; }, &second).object, &first);
+  EXPECT_EQ(cache.get(HOOKS, [](void* c) { return c; }, &first).object, &first);
+  EXPECT_EQ(cache.get(HOOKS, [](void* c) { return c; }, &second).object, &first);
   epoch = 6;
   EXPECT_EQ(cache.peek(6), nullptr);
-  EXPECT_EQ(cache.get(kHooks, [](void* c) { return c; }, &second).object, &second);
+  EXPECT_EQ(cache.get(HOOKS, [](void* c) { return c; }, &second).object, &second);
   detach();
   EXPECT_EQ(cache.peek(5), nullptr);  // never handed out again
   EXPECT_EQ(cache.peek(6), &second);
@@ -260,7 +260,7 @@ TEST(ProcessCache, ChildForkedDuringAnotherThreadsFillStartsEmpty) {
   static int parent_object, child_object;
   std::thread filler([] {
     attach();
-    cache.get(kHooks, [](void*) -> void* {
+    cache.get(HOOKS, [](void*) -> void* {
       inside = true;
       detach();  // the child is forked while this thread is in here
       while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -274,7 +274,7 @@ TEST(ProcessCache, ChildForkedDuringAnotherThreadsFillStartsEmpty) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(10);  // a hang ends the child with SIGALRM
-    const auto outcome = cache.get(kHooks, [](void*) -> void* { return &child_object; });
+    const auto outcome = cache.get(HOOKS, [](void*) -> void* { return &child_object; });
     _exit(outcome.object == &child_object ? 0 : 1);
   }
   detach();
@@ -295,11 +295,11 @@ TEST(ProcessCache, ChildForkedByTheFillingThreadKeepsItsFill) {
   static bool in_child = false;
   static Status child_reentry = Status::ready;
   attach();
-  const auto outcome = cache.get(kHooks, [](void*) -> void* {
+  const auto outcome = cache.get(HOOKS, [](void*) -> void* {
     const pid_t child = fork();
     if (child == 0) {
       in_child = true;
-      child_reentry = cache.get(kHooks, [](void*) -> void* { return &nested_object; }).status;
+      child_reentry = cache.get(HOOKS, [](void*) -> void* { return &nested_object; }).status;
       return &object;
     }
     int status = 0;
