@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "codecs/integers.h"
@@ -73,13 +74,21 @@ constexpr u32 make_entry(u32 symbol_entry, u32 length) {
 
 constexpr u64 low_bits(u32 count) { return (u64{1} << count) - 1; }
 
-u32 reverse_bits(u32 code, u32 length) {
-  u32 reversed = 0;
-  for (u32 i = 0; i < length; ++i) {
-    reversed = (reversed << 1) | (code & 1);
-    code >>= 1;
+constexpr std::array<u8, 256> make_byte_reversal() {
+  std::array<u8, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+    table[b] = static_cast<u8>(r);
   }
-  return reversed;
+  return table;
+}
+constexpr std::array<u8, 256> BYTE_REVERSAL = make_byte_reversal();
+
+// The low `length` bits of `code` in reverse order (length 1..15).
+inline u32 reverse_bits(u32 code, u32 length) {
+  const u32 reversed16 = (u32{BYTE_REVERSAL[code & 0xff]} << 8) | BYTE_REVERSAL[(code >> 8) & 0xff];
+  return reversed16 >> (16 - length);
 }
 
 // Fills `table` for the canonical code of `lens` (bit-reversed lookup, as
@@ -87,8 +96,11 @@ u32 reverse_bits(u32 code, u32 length) {
 // zlib rejects over-subscribed codes, rejects incomplete code-length codes,
 // and takes incomplete length and distance codes only in degenerate forms
 // that real encoders never write; those are left to zlib.
+// The root index is `max_root_bits` wide, or narrower when `shrink_root`
+// and no codeword is that long.
 bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned symbol_count,
-                 const u32* symbol_entries, unsigned max_root_bits, unsigned& root_bits) {
+                 const u32* symbol_entries, unsigned max_root_bits, bool shrink_root,
+                 unsigned& root_bits) {
   unsigned count[MAX_CODE_LENGTH + 1] = {};
   for (unsigned s = 0; s < symbol_count; ++s) ++count[lens[s]];
   int left = 1;
@@ -100,7 +112,7 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
 
   unsigned longest = MAX_CODE_LENGTH;
   while (count[longest] == 0) --longest;
-  const unsigned root = std::min(max_root_bits, longest);
+  const unsigned root = shrink_root ? std::min(max_root_bits, longest) : max_root_bits;
   root_bits = root;
   const u32 root_size = u32{1} << root;
 
@@ -134,14 +146,15 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
   }
   if (!any_long) return true;
 
-  u32 sub_start[u32{1} << LITLEN_ROOT_BITS];
+  // Subtables one after another past the root; the root entry of each
+  // prefix points at its own.
   std::size_t end = root_size;
   for (u32 prefix = 0; prefix < root_size; ++prefix) {
     if (sub_bits[prefix] == 0) continue;
-    sub_start[prefix] = static_cast<u32>(end);
+    const u32 start = static_cast<u32>(end);
     end += std::size_t{1} << sub_bits[prefix];
     if (end > table_length) return false;  // beyond `enough`: not a complete code
-    table[prefix] = (sub_start[prefix] << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
+    table[prefix] = (start << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
                     (u32{sub_bits[prefix]} << 8) | root;
   }
   code = 0;
@@ -155,9 +168,10 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
     const u32 reversed = reverse_bits(next_code[len]++, len);
     if (len <= root) continue;
     const u32 prefix = reversed & (root_size - 1);
+    const u32 start = table[prefix] >> 16;
     const u32 entry = make_entry(symbol_entries[s], len - root);
-    const u32 stop = sub_start[prefix] + (u32{1} << sub_bits[prefix]);
-    for (u32 i = sub_start[prefix] + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
+    const u32 stop = start + (u32{1} << sub_bits[prefix]);
+    for (u32 i = start + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
       table[i] = entry;
     }
   }
@@ -167,7 +181,7 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
 // The fixed code's tables, built once.
 struct FixedTables {
   u32 litlen[u32{1} << 9];
-  u32 dist[u32{1} << 5];
+  u32 dist[u32{1} << DIST_ROOT_BITS];
   unsigned litlen_root = 0;
   unsigned dist_root = 0;
 
@@ -177,9 +191,9 @@ struct FixedTables {
     std::fill(lens + 144, lens + 256, 9);
     std::fill(lens + 256, lens + 280, 7);
     std::fill(lens + 280, lens + 288, 8);
-    build_table(litlen, std::size(litlen), lens, 288, SYMBOLS.litlen, 9, litlen_root);
+    build_table(litlen, std::size(litlen), lens, 288, SYMBOLS.litlen, 9, true, litlen_root);
     std::fill(lens, lens + 32, 5);
-    build_table(dist, std::size(dist), lens, 32, SYMBOLS.dist, 5, dist_root);
+    build_table(dist, std::size(dist), lens, 32, SYMBOLS.dist, DIST_ROOT_BITS, false, dist_root);
   }
 };
 
@@ -194,11 +208,289 @@ inline void copy8(u8* dst, const u8* src) {
   std::memcpy(dst, &v, 8);
 }
 
-// Room the fast loop needs at the output: the longest match plus one
-// 8-byte copy overshoot, after up to two literals.
-constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 258 + 8 + 2;
-// Input the fast loop's word refill reads.
-constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
+// Input the fast loop may read in one iteration: three word refills of
+// 8 bytes, each advancing at most 7.
+constexpr std::ptrdiff_t FAST_INPUT_ROOM = 32;
+// Output the fast loop may write in one iteration: three literals, then the
+// longest match with the 8-byte copy's overshoot, and some slack.
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 3 + 258 + 8 + 11;
+
+// The input bit stream.  bitbuf holds bitsleft valid bits (at most 63);
+// the bits above them are either zero or the next input bits, so OR-ing
+// those in again is harmless.  Past the end of the input, zero bytes are
+// counted in `overread`.
+struct BitReader {
+  const u8* next;
+  const u8* end;
+  u64 bitbuf = 0;
+  unsigned bitsleft = 0;
+  unsigned overread = 0;
+};
+
+inline void refill_word(const u8*& next, u64& bitbuf, unsigned& bitsleft) {
+  bitbuf |= load_u64le(next) << bitsleft;
+  next += (63 - bitsleft) >> 3;
+  bitsleft |= 56;  // now 56..63
+}
+
+// At least 56 bits, zero bytes past the end included; false once more
+// than eight zero bytes were needed, i.e. bits past the end were consumed
+// (zlib: incomplete).
+inline bool refill(BitReader& r) {
+  if (r.end - r.next >= 8) {
+    refill_word(r.next, r.bitbuf, r.bitsleft);
+    return true;
+  }
+  while (r.bitsleft < 56) {
+    if (r.next != r.end) {
+      r.bitbuf |= u64{*r.next++} << r.bitsleft;
+    } else if (++r.overread > 8) {
+      return false;
+    }
+    r.bitsleft += 8;
+  }
+  return true;
+}
+
+inline void consume(BitReader& r, unsigned count) {
+  r.bitbuf >>= count;
+  r.bitsleft -= count;
+}
+
+// Drops the bits up to the next byte boundary and returns the input
+// position there, or nullptr if bits past the end were consumed.
+inline const u8* align(BitReader& r) {
+  consume(r, r.bitsleft & 7);
+  if (r.overread > r.bitsleft / 8) return nullptr;
+  const u8* position = r.next - (r.bitsleft / 8 - r.overread);
+  r.bitbuf = 0;
+  r.bitsleft = 0;
+  r.overread = 0;
+  return position;
+}
+
+struct HuffmanBlock {
+  const u32* litlen;
+  u64 litlen_mask;
+  const u32* dist;
+};
+
+struct Output {
+  u8* begin;  // this stream's first byte
+  u8* next;
+  u8* end;
+};
+
+enum class BlockEnd { end_of_block, needs_room, declined };
+
+// Decodes the symbols of one Huffman block up to its end, or until a
+// symbol needs more room than out.end leaves (needs_room: `wanted` bytes,
+// the symbol not consumed), or declines.
+BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& out,
+                        std::uint64_t& wanted) {
+  const u8* in_next = reader.next;
+  const u8* const in_end = reader.end;
+  u64 bitbuf = reader.bitbuf;
+  unsigned bitsleft = reader.bitsleft;
+  u8* out_next = out.next;
+  u8* const out_end = out.end;
+  const u8* const out_begin = out.begin;
+  const u32* const litlen = block.litlen;
+  const u32* const dist = block.dist;
+  const u64 litlen_mask = block.litlen_mask;
+  // Distance tables always have a root of DIST_ROOT_BITS: a constant mask.
+  constexpr u64 dist_mask = low_bits(DIST_ROOT_BITS);
+  BlockEnd end = BlockEnd::declined;
+
+  // The fast loop: no bounds checks within an iteration, as the room
+  // constants cover its worst case.  Each iteration starts with a word
+  // refill (at least 56 bits) and the litlen entry of the next bits already
+  // looked up, so that the lookup overlaps the previous match copy.
+  //
+  // Bit budget: main-table literals take at most 11 bits, so three leave
+  // 23, enough for the next lookup; a length takes at most 15 + 5 bits, a
+  // refill follows, then a distance takes at most 15 + 13 and leaves 28.
+  //
+  // Within the loop `bitsleft` carries garbage above its low byte: whole
+  // entries are subtracted, and only the low byte is ever read.
+  if (in_end - in_next >= FAST_INPUT_ROOM && out_end - out_next >= FAST_OUTPUT_ROOM) {
+    const u8* const in_fast_end = in_end - FAST_INPUT_ROOM;
+    const u8* const out_fast_end = out_end - FAST_OUTPUT_ROOM;
+#define NATIVE_REFILL()                                   \
+  do {                                                    \
+    bitbuf |= load_u64le(in_next) << (bitsleft & 63);      \
+    in_next += 7 - ((bitsleft >> 3) & 7);                 \
+    bitsleft |= 56;                                       \
+  } while (0)
+#define NATIVE_CONSUME(entry) (bitbuf >>= static_cast<u8>(entry), bitsleft -= (entry))
+    NATIVE_REFILL();
+    u32 entry = litlen[bitbuf & litlen_mask];
+    for (;;) {
+      NATIVE_REFILL();  // adds bits above the buffered ones: `entry` stays valid
+      if (entry & ENTRY_LITERAL) {
+        NATIVE_CONSUME(entry);
+        *out_next++ = static_cast<u8>(entry >> 16);
+        entry = litlen[bitbuf & litlen_mask];
+        if (entry & ENTRY_LITERAL) {
+          NATIVE_CONSUME(entry);
+          *out_next++ = static_cast<u8>(entry >> 16);
+          entry = litlen[bitbuf & litlen_mask];
+          if (entry & ENTRY_LITERAL) {
+            NATIVE_CONSUME(entry);
+            *out_next++ = static_cast<u8>(entry >> 16);
+            entry = litlen[bitbuf & litlen_mask];
+            goto next_iteration;
+          }
+        }
+        NATIVE_REFILL();
+      }
+      if (entry & ENTRY_EXCEPTIONAL) {
+        if (entry & ENTRY_SUBTABLE) {
+          NATIVE_CONSUME(entry);
+          entry = litlen[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
+          if (entry & ENTRY_LITERAL) {
+            NATIVE_CONSUME(entry);
+            *out_next++ = static_cast<u8>(entry >> 16);
+            entry = litlen[bitbuf & litlen_mask];
+            goto next_iteration;
+          }
+        }
+        if (entry & ENTRY_END_OF_BLOCK) {
+          NATIVE_CONSUME(entry);
+          end = BlockEnd::end_of_block;
+          goto done;
+        }
+        if (entry & ENTRY_INVALID) goto done;  // declined
+      }
+      {
+        u64 saved = bitbuf;
+        NATIVE_CONSUME(entry);
+        // Bits 12-15 of a length or distance entry are clear: the shift is
+        // the codeword length.
+        const u32 length = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
+                                                            static_cast<u8>(entry >> 8));
+        // At least 36 bits remain: the distance lookup goes first, so that
+        // it does not wait for the refill, which leaves its low bits alone.
+        entry = dist[bitbuf & dist_mask];
+        NATIVE_REFILL();
+        if (entry & ENTRY_EXCEPTIONAL) {
+          if (entry & ENTRY_SUBTABLE) {
+            NATIVE_CONSUME(entry);
+            entry = dist[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
+          }
+          if (entry & ENTRY_INVALID) goto done;
+        }
+        saved = bitbuf;
+        NATIVE_CONSUME(entry);
+        const u32 offset = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
+                                                            static_cast<u8>(entry >> 8));
+        // zlib: "invalid distance too far back".
+        if (offset > static_cast<std::size_t>(out_next - out_begin)) goto done;
+        entry = litlen[bitbuf & litlen_mask];
+        u8* dst = out_next;
+        const u8* src = out_next - offset;
+        u8* const stop = out_next + length;
+        if (offset >= 8) {
+          // Sequential 8-byte copies read only bytes already written.  Short
+          // matches take one copy: a second one would read bytes the first
+          // just wrote, which stalls store forwarding.
+          copy8(dst, src);
+          if (length > 8) {
+            do {
+              dst += 8;
+              src += 8;
+              copy8(dst, src);
+            } while (dst + 8 < stop);
+          }
+        } else if (offset == 1) {
+          const u64 repeated = u64{*src} * 0x0101010101010101u;
+          do {
+            std::memcpy(dst, &repeated, 8);
+            dst += 8;
+          } while (dst < stop);
+        } else {
+          do {
+            *dst++ = *src++;
+          } while (dst < stop);
+        }
+        out_next = stop;
+      }
+    next_iteration:
+      if (in_next > in_fast_end || out_next > out_fast_end) break;
+    }
+    bitsleft &= 0xff;
+#undef NATIVE_CONSUME
+#undef NATIVE_REFILL
+  }
+
+  // The checked loop, one symbol at a time, near the end of the input or
+  // of the output room.
+  {
+    BitReader r{in_next, in_end, bitbuf, bitsleft, reader.overread};
+    // Input and room only shrink here, so the fast loop's conditions never
+    // come back within this call.
+    for (;;) {
+      if (!refill(r)) break;
+      const BitReader symbol_start = r;
+      u32 entry = litlen[r.bitbuf & litlen_mask];
+      if (entry & ENTRY_SUBTABLE) {
+        consume(r, entry & 0xff);
+        entry = litlen[(entry >> 16) + (r.bitbuf & low_bits((entry >> 8) & 0xf))];
+      }
+      if (entry & ENTRY_LITERAL) {
+        if (out_next == out_end) {
+          r = symbol_start;
+          wanted = 1;
+          end = BlockEnd::needs_room;
+          break;
+        }
+        consume(r, entry & 0xff);
+        *out_next++ = static_cast<u8>(entry >> 16);
+        continue;
+      }
+      if (entry & ENTRY_END_OF_BLOCK) {
+        consume(r, entry & 0xff);
+        end = BlockEnd::end_of_block;
+        break;
+      }
+      if (entry & ENTRY_INVALID) break;
+      u64 saved = r.bitbuf;
+      consume(r, entry & 0xff);
+      const u32 length = ((entry >> 16) & 0x1ff) +
+                         static_cast<u32>((saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
+      entry = dist[r.bitbuf & dist_mask];
+      if (entry & ENTRY_SUBTABLE) {
+        consume(r, entry & 0xff);
+        entry = dist[(entry >> 16) + (r.bitbuf & low_bits((entry >> 8) & 0xf))];
+      }
+      if (entry & ENTRY_INVALID) break;
+      saved = r.bitbuf;
+      consume(r, entry & 0xff);
+      const u32 offset = (entry >> 16) +
+                         static_cast<u32>((saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
+      if (offset > static_cast<std::size_t>(out_next - out_begin)) break;
+      if (static_cast<std::size_t>(out_end - out_next) < length) {
+        r = symbol_start;
+        wanted = length;
+        end = BlockEnd::needs_room;
+        break;
+      }
+      const u8* src = out_next - offset;
+      for (u32 i = 0; i < length; ++i) out_next[i] = src[i];
+      out_next += length;
+    }
+    reader = r;
+    out.next = out_next;
+    return end;
+  }
+
+done:
+  reader.next = in_next;
+  reader.bitbuf = bitbuf;
+  reader.bitsleft = bitsleft & 0xff;
+  out.next = out_next;
+  return end;
+}
 
 }  // namespace
 
@@ -217,125 +509,72 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
     return decline();
   }
 
-  if (output.capacity() == output.size() &&
-      !output.grow(first_inflate_window_length(input.size()))) {
+  if (output.capacity() == output.size() && !output.grow(first_inflate_window_length(input.size()))) {
     return decline();
   }
-  u8* out_begin = output.data() + size_before;
-  u8* out_next = out_begin;
-  u8* out_end = output.data() + output.capacity();
-  // Grows the vector to hold `needed` more bytes at out_next.
+  Output out{output.data() + size_before, output.data() + size_before,
+             output.data() + output.capacity()};
+  // Grows the vector to hold `needed` more bytes at out.next.
   const auto make_room = [&](std::uint64_t needed) {
-    output.commit(static_cast<std::uint64_t>(out_next - (output.data() + output.size())));
+    output.commit(static_cast<std::uint64_t>(out.next - (output.data() + output.size())));
     if (!output.grow(needed)) return false;
-    out_begin = output.data() + size_before;
-    out_next = output.data() + output.size();
-    out_end = output.data() + output.capacity();
+    out.begin = output.data() + size_before;
+    out.next = output.data() + output.size();
+    out.end = output.data() + output.capacity();
     return true;
   };
 
-  const u8* in_begin = input.data();
-  const u8* in_next = in_begin + 2;
-  const u8* const in_end = in_begin + input.size();
-  u64 bitbuf = 0;
-  unsigned bitsleft = 0;      // valid bits in bitbuf, at most 63
-  unsigned overread = 0;      // zero bytes loaded past the end of input
-
-  // Word refill: bitsleft becomes 56..63.  Bits above bitsleft hold the
-  // next real input bits, so OR-ing them in again is harmless.
-  const auto refill_fast = [&] {
-    bitbuf |= load_u64le(in_next) << bitsleft;
-    in_next += (63 - bitsleft) >> 3;
-    bitsleft |= 56;
-  };
-  // Byte refill near the end: past it, zero bytes are counted; more than
-  // eight of them means bits past the end were consumed (zlib: incomplete).
-  const auto refill = [&] {
-    if (in_end - in_next >= FAST_INPUT_ROOM) {
-      refill_fast();
-      return true;
-    }
-    while (bitsleft < 56) {
-      if (in_next != in_end) {
-        bitbuf |= u64{*in_next++} << bitsleft;
-      } else if (++overread > 8) {
-        return false;
-      }
-      bitsleft += 8;
-    }
-    return true;
-  };
-  const auto consume = [&](unsigned count) {
-    bitbuf >>= count;
-    bitsleft -= count;
-  };
-  // Drops the bits up to the next byte boundary and returns the input
-  // position there, or nullptr if bits past the end were consumed.
-  const auto align = [&]() -> const u8* {
-    consume(bitsleft & 7);
-    if (overread > bitsleft / 8) return nullptr;
-    const u8* position = in_next - (bitsleft / 8 - overread);
-    bitbuf = 0;
-    bitsleft = 0;
-    overread = 0;
-    return position;
-  };
-
+  BitReader reader{input.data() + 2, input.data() + input.size()};
   const FixedTables& fixed = fixed_tables();
   bool final_block = false;
   do {
-    if (!refill()) return decline();
-    final_block = bitbuf & 1;
-    const unsigned block_type = (bitbuf >> 1) & 3;
-    consume(3);
+    if (!refill(reader)) return decline();
+    final_block = reader.bitbuf & 1;
+    const unsigned block_type = (reader.bitbuf >> 1) & 3;
+    consume(reader, 3);
 
-    const u32* litlen = litlen_table_;
-    const u32* dist = dist_table_;
-    u64 litlen_mask, dist_mask;
+    HuffmanBlock block;
     if (block_type == 0) {  // stored
-      const u8* position = align();
-      if (position == nullptr || in_end - position < 4) return decline();
+      const u8* position = align(reader);
+      if (position == nullptr || reader.end - position < 4) return decline();
       const unsigned length = load_u16le(position);
       const unsigned complement = load_u16le(position + 2);
       if (length != (~complement & 0xffff)) return decline();
       position += 4;
-      if (static_cast<std::size_t>(in_end - position) < length) return decline();
-      if (static_cast<std::size_t>(out_end - out_next) < length && !make_room(length)) {
+      if (static_cast<std::size_t>(reader.end - position) < length) return decline();
+      if (static_cast<std::size_t>(out.end - out.next) < length && !make_room(length)) {
         return decline();
       }
-      if (length > 0) std::memcpy(out_next, position, length);
-      out_next += length;
-      in_next = position + length;
+      if (length > 0) std::memcpy(out.next, position, length);
+      out.next += length;
+      reader.next = position + length;
       continue;
     } else if (block_type == 1) {  // fixed code
-      litlen = fixed.litlen;
-      dist = fixed.dist;
-      litlen_mask = low_bits(fixed.litlen_root);
-      dist_mask = low_bits(fixed.dist_root);
+      block = {fixed.litlen, low_bits(fixed.litlen_root), fixed.dist};
     } else if (block_type == 2) {  // dynamic code
-      const unsigned litlen_count = (bitbuf & 31) + 257;
-      const unsigned dist_count = ((bitbuf >> 5) & 31) + 1;
-      const unsigned precode_count = ((bitbuf >> 10) & 15) + 4;
-      consume(14);
+      const unsigned litlen_count = (reader.bitbuf & 31) + 257;
+      const unsigned dist_count = ((reader.bitbuf >> 5) & 31) + 1;
+      const unsigned precode_count = ((reader.bitbuf >> 10) & 15) + 4;
+      consume(reader, 14);
       if (litlen_count > MAX_LITLEN_CODES || dist_count > MAX_DIST_CODES) return decline();
       static constexpr u8 PRECODE_ORDER[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                11, 4,  12, 3, 13, 2, 14, 1, 15};
       u8 precode_lens[19] = {};
       for (unsigned i = 0; i < precode_count; ++i) {
-        if (bitsleft < 3 && !refill()) return decline();
-        precode_lens[PRECODE_ORDER[i]] = bitbuf & 7;
-        consume(3);
+        if (reader.bitsleft < 3 && !refill(reader)) return decline();
+        precode_lens[PRECODE_ORDER[i]] = reader.bitbuf & 7;
+        consume(reader, 3);
       }
       unsigned precode_root;
       if (!build_table(precode_table_, PRECODE_TABLE_LENGTH, precode_lens, 19, SYMBOLS.precode,
-                       PRECODE_ROOT_BITS, precode_root)) {
+                       PRECODE_ROOT_BITS, true, precode_root)) {
         return decline();
       }
       const unsigned total = litlen_count + dist_count;
       for (unsigned have = 0; have < total;) {
-        if (bitsleft < 14 && !refill()) return decline();  // 7-bit code, 7 extra bits
-        const u32 entry = precode_table_[bitbuf & low_bits(precode_root)];
-        consume(entry & 0xff);
+        if (reader.bitsleft < 14 && !refill(reader)) return decline();  // 7 + 7 extra bits
+        const u32 entry = precode_table_[reader.bitbuf & low_bits(precode_root)];
+        consume(reader, entry & 0xff);
         const unsigned symbol = entry >> 16;
         if (symbol < 16) {
           lens_[have++] = static_cast<u8>(symbol);
@@ -343,139 +582,50 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
         }
         unsigned repeat;
         u8 value = 0;
-        if (symbol == 16) {
+        if (symbol == 16) {  // zlib: "invalid bit length repeat" with nothing before
           if (have == 0) return decline();
           value = lens_[have - 1];
-          repeat = 3 + (bitbuf & 3);
-          consume(2);
+          repeat = 3 + (reader.bitbuf & 3);
+          consume(reader, 2);
         } else if (symbol == 17) {
-          repeat = 3 + (bitbuf & 7);
-          consume(3);
+          repeat = 3 + (reader.bitbuf & 7);
+          consume(reader, 3);
         } else {
-          repeat = 11 + (bitbuf & 127);
-          consume(7);
+          repeat = 11 + (reader.bitbuf & 127);
+          consume(reader, 7);
         }
-        if (repeat > total - have) return decline();
+        if (repeat > total - have) return decline();  // zlib: repeat past the end
         std::memset(lens_ + have, value, repeat);
         have += repeat;
       }
-      if (lens_[256] == 0) return decline();
+      if (lens_[256] == 0) return decline();  // zlib: "missing end-of-block"
       unsigned litlen_root, dist_root;
       if (!build_table(litlen_table_, LITLEN_TABLE_LENGTH, lens_, litlen_count, SYMBOLS.litlen,
-                       LITLEN_ROOT_BITS, litlen_root) ||
+                       LITLEN_ROOT_BITS, true, litlen_root) ||
           !build_table(dist_table_, DIST_TABLE_LENGTH, lens_ + litlen_count, dist_count,
-                       SYMBOLS.dist, DIST_ROOT_BITS, dist_root)) {
+                       SYMBOLS.dist, DIST_ROOT_BITS, false, dist_root)) {
         return decline();
       }
-      litlen_mask = low_bits(litlen_root);
-      dist_mask = low_bits(dist_root);
+      block = {litlen_table_, low_bits(litlen_root), dist_table_};
     } else {
       return decline();  // reserved block type
     }
 
-    // Symbols of a Huffman block.  Every iteration starts with at least 56
-    // bits: a length (15 + 5 bits) and a distance (15 + 13) fit.
     for (;;) {
-      const bool fast =
-          in_end - in_next >= FAST_INPUT_ROOM && out_end - out_next >= FAST_OUTPUT_ROOM;
-      if (fast) {
-        refill_fast();
-      } else if (!refill()) {
-        return decline();
-      }
-      u32 entry = litlen[bitbuf & litlen_mask];
-      if (entry & ENTRY_EXCEPTIONAL) {
-        if (entry & ENTRY_SUBTABLE) {
-          consume(entry & 0xff);
-          entry = litlen[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
-        }
-        if (entry & ENTRY_END_OF_BLOCK) {
-          consume(entry & 0xff);
-          break;
-        }
-        if (entry & ENTRY_INVALID) return decline();
-      }
-      if (entry & ENTRY_LITERAL) {
-        if (fast) {
-          // 56 bits hold three 15-bit codewords; the room check covers them.
-          consume(entry & 0xff);
-          *out_next++ = static_cast<u8>(entry >> 16);
-          entry = litlen[bitbuf & litlen_mask];
-          if (!(entry & ENTRY_LITERAL)) continue;
-          consume(entry & 0xff);
-          *out_next++ = static_cast<u8>(entry >> 16);
-          entry = litlen[bitbuf & litlen_mask];
-          if (!(entry & ENTRY_LITERAL)) continue;
-          consume(entry & 0xff);
-          *out_next++ = static_cast<u8>(entry >> 16);
-          continue;
-        }
-        if (out_next == out_end && !make_room(1)) return decline();
-        consume(entry & 0xff);
-        *out_next++ = static_cast<u8>(entry >> 16);
-        continue;
-      }
-
-      u64 saved = bitbuf;
-      consume(entry & 0xff);
-      const u32 length = ((entry >> 16) & 0x1ff) + static_cast<u32>(
-                             (saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
-
-      entry = dist[bitbuf & dist_mask];
-      if (entry & ENTRY_EXCEPTIONAL) {
-        if (entry & ENTRY_SUBTABLE) {
-          consume(entry & 0xff);
-          entry = dist[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
-        }
-        if (entry & ENTRY_INVALID) return decline();
-      }
-      saved = bitbuf;
-      consume(entry & 0xff);
-      const u32 offset = (entry >> 16) + static_cast<u32>(
-                             (saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
-      // zlib: "invalid distance too far back".
-      if (offset > static_cast<std::size_t>(out_next - out_begin)) return decline();
-
-      if (fast) {
-        u8* dst = out_next;
-        const u8* src = out_next - offset;
-        u8* const stop = out_next + length;
-        if (offset >= 8) {
-          do {
-            copy8(dst, src);
-            dst += 8;
-            src += 8;
-          } while (dst < stop);
-        } else if (offset == 1) {
-          const u64 repeated = u64{*src} * 0x0101010101010101u;
-          do {
-            std::memcpy(dst, &repeated, 8);
-            dst += 8;
-          } while (dst < stop);
-        } else {
-          do {
-            *dst++ = *src++;
-          } while (dst < stop);
-        }
-        out_next = stop;
-      } else {
-        if (static_cast<std::size_t>(out_end - out_next) < length && !make_room(length)) {
-          return decline();
-        }
-        const u8* src = out_next - offset;
-        for (u32 i = 0; i < length; ++i) out_next[i] = src[i];
-        out_next += length;
-      }
+      std::uint64_t wanted = 0;
+      const BlockEnd end = decode_symbols(reader, block, out, wanted);
+      if (end == BlockEnd::end_of_block) break;
+      if (end == BlockEnd::declined || !make_room(wanted)) return decline();
     }
   } while (!final_block);
 
   // Adler-32 trailer, big-endian, right after the last block's byte.
-  const u8* trailer = align();
-  if (trailer == nullptr || in_end - trailer < 4) return decline();
+  const u8* trailer = align(reader);
+  if (trailer == nullptr || reader.end - trailer < 4) return decline();
   const u32 expected = load_u32be(trailer);
-  const std::size_t produced = static_cast<std::size_t>(out_next - out_begin);
-  if (libdeflate_adler32(1, out_begin, produced) != expected) return decline();
-  output.commit(static_cast<std::uint64_t>(out_next - (output.data() + output.size())));
+  const std::size_t produced = static_cast<std::size_t>(out.next - out.begin);
+  if (libdeflate_adler32(1, out.begin, produced) != expected) return decline();
+  output.commit(static_cast<std::uint64_t>(out.next - (output.data() + output.size())));
   return FastInflate::inflated;
 }
 
