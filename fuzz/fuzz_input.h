@@ -114,6 +114,45 @@ inline void append_speed_case_head(std::vector<std::uint8_t>& out, std::int64_t 
 
 // zlib_stream_fuzzer: the input is the stream, with nothing in front.
 
+// fast_inflate_fuzzer: u8 mode, u8 level, u8 strategy, u8 memory level, u8
+// flip count, u32 flip seed, u8 prefix length, then the data.  Mode bit 0
+// clear: the data is content, deflated by zlib with those parameters and
+// then damaged by the flips; set: the data is raw DEFLATE as it stands.
+struct FastInflateCase {
+  bool raw;
+  int level;     // 0..9
+  int strategy;  // Z_DEFAULT_STRATEGY .. Z_FIXED
+  int mem_level; // 1..9
+  unsigned flips;
+  std::uint32_t flip_seed;
+  unsigned prefix;  // bytes already in the output vector
+  std::span<const std::uint8_t> data;
+};
+inline FastInflateCase read_fast_inflate_case(std::span<const std::uint8_t> input) {
+  InputReader reader(input);
+  FastInflateCase c;
+  c.raw = reader.u8() & 1;
+  c.level = reader.u8() % 10;
+  c.strategy = reader.u8() % 5;
+  c.mem_level = 1 + reader.u8() % 9;
+  c.flips = reader.u8() % 8;
+  c.flip_seed = reader.u32();
+  c.prefix = reader.u8();
+  c.data = reader.rest();
+  return c;
+}
+inline void append_fast_inflate_case_head(std::vector<std::uint8_t>& out, bool raw, int level,
+                                          int strategy, unsigned flips,
+                                          std::uint32_t flip_seed) {
+  append_le(out, raw ? 1 : 0, 1);
+  append_le(out, static_cast<std::uint64_t>(level), 1);
+  append_le(out, static_cast<std::uint64_t>(strategy), 1);
+  append_le(out, 7, 1);  // memory level 8
+  append_le(out, flips, 1);
+  append_le(out, flip_seed, 4);
+  append_le(out, 3, 1);
+}
+
 // grid_blocks_fuzzer: u64 size hint, u8 location count (low 5 bits), then
 // per location a flag byte, u32 offset and u32 length, then the body.
 // Flag bit 0 makes the offset 2^64 - 1 - offset, bit 1 the same for the

@@ -224,6 +224,30 @@ void zlib_seeds(const fs::path& root) {
   corpus.add(deflate_with(random_bytes(60000, 12), 1));
 }
 
+void fast_inflate_seeds(const fs::path& root) {
+  Corpus corpus(root, "fast_inflate");
+  const std::vector<Bytes> contents = sample_contents();
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
+      Bytes seed;
+      fz::append_fast_inflate_case_head(seed, false, static_cast<int>((i + strategy) % 10),
+                                        strategy, static_cast<unsigned>(i % 3),
+                                        static_cast<std::uint32_t>(i));
+      corpus.add(concat(seed, contents[i]));
+    }
+  }
+  // Raw DEFLATE as it stands: every block type, one of each.
+  const Bytes content = td::survey_like_content(2000, 5);
+  for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED}) {
+    Bytes seed;
+    fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
+    corpus.add(concat(seed, deflate_with(content, 6, strategy, -15)));
+  }
+  Bytes seed;
+  fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
+  corpus.add(concat(seed, deflate_with(content, 0, Z_DEFAULT_STRATEGY, -15)));
+}
+
 // -------------------------------------------------------------- grid blocks
 
 void grid_seeds(const fs::path& root) {
@@ -316,6 +340,7 @@ int main(int argc, char** argv) {
     lzrw1_seeds(root);
     speed_seeds(root);
     zlib_seeds(root);
+    fast_inflate_seeds(root);
     grid_seeds(root);
     fixed_width_seeds(root);
   } catch (const std::exception& error) {

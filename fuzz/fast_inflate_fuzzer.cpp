@@ -1,0 +1,154 @@
+// The fast inflater against zlib on streams built to reach the places
+// where a whole-buffer decoder may be more lenient than zlib: zlib's own
+// streams (every level, strategy and memory level: dynamic, fixed and
+// stored blocks) with bits flipped, and raw DEFLATE straight from the
+// fuzzer.  Each is wrapped with a zlib header and three trailers: the
+// Adler-32 of what zlib inflates from the raw data, of what libdeflate (a
+// more lenient decoder) inflates from it, and the original one, so that a
+// checksum mismatch does not hide a decoder that takes what zlib rejects.
+//
+// Whenever the fast inflater reports success, zlib must succeed with the
+// same content; when it declines, the output vector must be as it was.  The
+// full routine (fast path, then zlib) must end as zlib does.
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "codecs/fast_inflate.h"
+#include "codecs/zlib_stream.h"
+#include "fuzz_input.h"
+#include "reference/zlib.h"
+
+using namespace native;
+using namespace native::fuzz;
+using namespace native::reference;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::size_t MAX_CONTENT = std::size_t{1} << 20;
+
+Bytes deflate_raw(std::span<const std::uint8_t> content, int level, int strategy,
+                  int mem_level) {
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, -15, mem_level, strategy) != Z_OK) std::abort();
+  Bytes out(deflateBound(&stream, content.size()) + 16);
+  stream.next_in = const_cast<Bytef*>(content.data());
+  stream.avail_in = static_cast<uInt>(content.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) std::abort();
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+// What zlib inflates from raw DEFLATE (up to MAX_CONTENT), if it ends.
+std::optional<Bytes> zlib_raw_content(std::span<const std::uint8_t> raw) {
+  z_stream stream{};
+  if (inflateInit2(&stream, -15) != Z_OK) std::abort();
+  static Bytes window(MAX_CONTENT);  // filled once, reused
+  Bytes& out = window;
+  stream.next_in = const_cast<Bytef*>(raw.data());
+  stream.avail_in = static_cast<uInt>(raw.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int code = inflate(&stream, Z_FINISH);
+  inflateEnd(&stream);
+  if (code != Z_STREAM_END) return std::nullopt;
+  return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(stream.total_out));
+}
+
+std::optional<Bytes> libdeflate_raw_content(std::span<const std::uint8_t> raw) {
+  static libdeflate_decompressor* const decompressor = libdeflate_alloc_decompressor();
+  static Bytes out(MAX_CONTENT);
+  std::size_t produced = 0;
+  if (libdeflate_deflate_decompress(decompressor, raw.data(), raw.size(), out.data(), out.size(),
+                                    &produced) != LIBDEFLATE_SUCCESS) {
+    return std::nullopt;
+  }
+  return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(produced));
+}
+
+Bytes wrap(std::span<const std::uint8_t> raw, std::uint32_t adler) {
+  Bytes stream = {0x78, 0x9C};
+  stream.insert(stream.end(), raw.begin(), raw.end());
+  for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<std::uint8_t>(adler >> shift));
+  return stream;
+}
+
+std::uint32_t adler_of(const Bytes& content) {
+  return static_cast<std::uint32_t>(adler32(1, content.data(), static_cast<uInt>(content.size())));
+}
+
+void compare(const Bytes& stream, unsigned prefix) {
+  const Inflated reference = reference_inflate(stream, MAX_CONTENT);
+  if (reference.end == InflateEnd::too_large) return;
+
+  // The fast path alone, appending after `prefix` bytes already there.
+  static FastInflater fast_inflater;  // reused, as the grid loop does
+  ByteVector output;
+  FUZZ_CHECK(output.grow(prefix + 1));
+  std::memset(output.spare().data(), 'p', prefix);
+  output.commit(prefix);
+  if (fast_inflater.inflate_into(stream, output) == FastInflate::inflated) {
+    FUZZ_CHECK(reference.end == InflateEnd::ended);
+    FUZZ_CHECK(output.size() == prefix + reference.content.size());
+    FUZZ_CHECK(reference.content.empty() ||
+               std::memcmp(output.data() + prefix, reference.content.data(),
+                           reference.content.size()) == 0);
+  } else {
+    FUZZ_CHECK(output.size() == prefix);
+  }
+  for (unsigned i = 0; i < prefix; ++i) FUZZ_CHECK(output.data()[i] == 'p');
+
+  // The whole routine ends as zlib does.
+  const auto inflated = inflate_zlib_stream(stream);
+  if (!inflated) {
+    FUZZ_CHECK(inflated.error().kind == ErrorKind::value_error);
+    FUZZ_CHECK(inflated.error().message == (reference.end == InflateEnd::corrupt
+                                                ? INFLATE_MESSAGE_CORRUPT
+                                                : INFLATE_MESSAGE_INCOMPLETE));
+    FUZZ_CHECK(reference.end != InflateEnd::ended);
+    return;
+  }
+  const ByteVector& content = *inflated;
+  FUZZ_CHECK(reference.end == InflateEnd::ended);
+  FUZZ_CHECK(content.size() == reference.content.size());
+  FUZZ_CHECK(content.empty() ||
+             std::memcmp(content.data(), reference.content.data(), content.size()) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const FastInflateCase c = read_fast_inflate_case({data, size});
+  Bytes raw;
+  std::uint32_t original_adler = 1;
+  if (c.raw) {
+    raw.assign(c.data.begin(), c.data.end());
+  } else {
+    raw = deflate_raw(c.data, c.level, c.strategy, c.mem_level);
+    original_adler = static_cast<std::uint32_t>(adler32(1, c.data.data(), static_cast<uInt>(c.data.size())));
+    std::mt19937 random(c.flip_seed);
+    for (unsigned i = 0; i < c.flips && !raw.empty(); ++i) {
+      const std::size_t position = random() % raw.size();
+      if (random() % 4 == 0) {
+        raw[position] = static_cast<std::uint8_t>(random());
+      } else {
+        raw[position] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+      }
+    }
+  }
+  if (const auto content = zlib_raw_content(raw)) compare(wrap(raw, adler_of(*content)), c.prefix);
+  if (const auto content = libdeflate_raw_content(raw)) {
+    compare(wrap(raw, adler_of(*content)), c.prefix);
+  }
+  compare(wrap(raw, original_adler), c.prefix);
+  return 0;
+}
