@@ -518,8 +518,75 @@ def worker_selfcheck(job):
     return {"failures": failures}
 
 
+# Peer inflaters from PyPI (bench/requirements.txt): what a user could call
+# instead.  Each entry: name -> (import, call on (data, exact size)).
+def peer_inflaters():
+    found = {"zlib": lambda data, size: zlib.decompress(data)}
+    try:
+        from isal import isal_zlib
+        found["isal"] = lambda data, size: isal_zlib.decompress(data)
+    except ImportError:
+        pass
+    try:
+        from zlib_ng import zlib_ng
+        found["zlib-ng"] = lambda data, size: zlib_ng.decompress(data)
+    except ImportError:
+        pass
+    try:
+        import deflate
+        found["libdeflate"] = lambda data, size: deflate.zlib_decompress(data, size)
+    except ImportError:
+        pass
+    return found
+
+
+INFLATER_COLUMNS = ["zlib", "isal", "zlib-ng", "libdeflate"]
+GRID_LOOP_COLUMNS = ["zlib", "isal", "zlib-ng"]
+
+
+def worker_inflaters(job):
+    """The module function and every peer inflater on one data set, timed
+    in turn in one process: {name: best CPU seconds per call or None}."""
+    native = import_native(job["module_dir"])
+    ds = job["dataset"]
+    data = read(ds["files"]["input"])
+    expect = read(ds["files"]["expect"])
+    peers = peer_inflaters()
+    calls = {}
+    if ds["function"] == "zlib_decompress":
+        calls["native"] = lambda: native.zlib_decompress(data)
+        for name in INFLATER_COLUMNS:
+            if name in peers:
+                calls[name] = (lambda f: lambda: f(data, len(expect)))(peers[name])
+    else:
+        payloads, hint = ds["params"]["payloads"], ds["params"]["size_hint"]
+        calls["native"] = lambda: native.decompress_grd_blocks(data, payloads, hint)[1]
+        view = memoryview(data)
+
+        def loop(inflate):
+            def run():
+                out = bytearray()
+                for off, length in payloads:
+                    out += inflate(view[off:off + length], 0)
+                return out
+            return run
+        for name in GRID_LOOP_COLUMNS:
+            if name in peers:
+                calls[name] = loop(peers[name])
+    times = {}
+    for name, call in calls.items():
+        if bytes(call()) != expect:
+            times[name] = None
+            if name == "native":
+                return {"ok": False}
+            continue
+        times[name] = best_time(call, job["budget"], job["reps"][0], job["reps"][1])[0]
+    return {"ok": True, "times": times}
+
+
 WORKERS = {"compare": worker_compare, "memory": worker_memory, "scaling": worker_scaling,
-           "threads": worker_threads, "selfcheck": worker_selfcheck}
+           "threads": worker_threads, "selfcheck": worker_selfcheck,
+           "inflaters": worker_inflaters}
 
 
 def spawn(job):
@@ -554,6 +621,15 @@ def plan(maker, quick):
         sets.append(grid_set(maker, grid_total, block))
     sets.append(column_set(maker, "narrow", columns))
     sets.append(column_set(maker, "wide", columns))
+    return sets
+
+
+def inflaters_plan(maker, quick):
+    sizes = [4 * KiB, 64 * KiB] if quick else [4 * KiB, 64 * KiB, 1 * MiB, 16 * MiB]
+    sets = [zlib_set(maker, size, source)
+            for source in ("grid", "channel", "csv") for size in sizes]
+    total = 256 * KiB if quick else 8 * MiB
+    sets += [grid_set(maker, total, block) for block in (4 * KiB, 64 * KiB)]
     return sets
 
 
@@ -721,6 +797,33 @@ def main():
         print_table(["function", "data set", "in", "out", "native", "1st call", "alternative",
                      "alt time", "ratio", "MB/s", "peak/out", "alt peak/out"],
                     rows, "llrrrrlrrrrr")
+
+        # ----------------------------------------------------- inflaters
+        print("\nInflaters side by side: native = CPU time per call of the module function;"
+              "\nthe other columns = that inflater's time / native time (above 1: the module"
+              "\nis faster), all timed in one process, one after the other.  zlib_decompress"
+              "\nagainst zlib.decompress, isal_zlib.decompress, zlib_ng.decompress and"
+              "\ndeflate.zlib_decompress given the exact size (libdeflate); grid blocks against"
+              "\na Python loop of out += <inflater>.decompress(view[o:o+n]) over the blocks."
+              "\nContent compressed by zlib at level 6.\n")
+        rows = []
+        for ds in [d for d in inflaters_plan(maker, quick) if wanted(d["function"])]:
+            res = spawn({"kind": "inflaters", "module_dir": module_dir, "dataset": ds,
+                         "budget": budget, "reps": reps})
+            fn = ds["function"]
+            if "crashed" in res or not res["ok"]:
+                broken.append(f"{fn} {ds['label']} (inflaters): wrong result or crash "
+                              f"{res.get('crashed', '')}")
+                continue
+            times = res["times"]
+            native_t = times["native"]
+            columns = INFLATER_COLUMNS if fn == "zlib_decompress" else GRID_LOOP_COLUMNS
+            ratios = [ratio_label(times[c] / native_t) if times.get(c) else "-" for c in columns]
+            ratios += [""] * (len(INFLATER_COLUMNS) - len(ratios))
+            rows.append([fn, ds["label"], size_label(ds["out_size"]), time_label(native_t),
+                         f"{ds['out_size'] / native_t / 1e6:.0f}", *ratios])
+        print_table(["function", "data set", "out", "native", "MB/s", *INFLATER_COLUMNS],
+                    rows, "llrrrrrrr")
 
         # -------------------------------------------------------- scaling
         print("\nScaling: native CPU time per call and per output byte over sizes spanning >= 100x.\n")

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +158,35 @@ Bytes grid_content(std::size_t size, std::uint64_t seed) {
   return out;
 }
 
+Bytes channel_content(std::size_t size, std::uint64_t seed) {
+  SplitMix64 rng{seed};
+  Bytes out(size, 0);
+  double level = 1000.0;
+  for (std::size_t i = 0; i + 8 <= size; i += 8) {
+    level += (rng.unit() - 0.5) * 0.6;
+    const double noise = (rng.unit() - 0.5) * 0.02;
+    const double sample = std::round((level + noise) * 1000.0) / 1000.0;
+    std::memcpy(out.data() + i, &sample, 8);
+  }
+  return out;
+}
+
+Bytes csv_content(std::size_t size, std::uint64_t seed) {
+  SplitMix64 rng{seed};
+  std::string text;
+  text.reserve(size + 128);
+  char row[160];
+  for (std::uint64_t fid = 1; text.size() < size; ++fid) {
+    const int n = std::snprintf(
+        row, sizeof row, "%llu,%.2f,%.2f,%.3f,%.1f,%d\n", static_cast<unsigned long long>(fid),
+        512000.0 + 0.5 * static_cast<double>(fid), 6700000.0 + (rng.unit() - 0.5) * 6.0,
+        52000.0 + (rng.unit() - 0.5) * 40.0, 80.0 + (rng.unit() - 0.5) * 4.0,
+        static_cast<int>(rng.next() % 4));
+    text.append(row, static_cast<std::size_t>(n));
+  }
+  return Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
 Bytes lzrw1_all_literal_stream(std::span<const std::uint8_t> content) {
   Bytes stream;
   stream.reserve(content.size() + content.size() / 8 + 2);
@@ -176,6 +206,8 @@ Bytes content_by_name(const std::string& name, std::size_t size, std::uint64_t s
   if (name == "random") return random_content(size, seed);
   if (name == "survey") return survey_content(size, seed);
   if (name == "grid") return grid_content(size, seed);
+  if (name == "channel") return channel_content(size, seed);
+  if (name == "csv") return csv_content(size, seed);
   throw std::invalid_argument("unknown data set: " + name);
 }
 

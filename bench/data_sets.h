@@ -34,12 +34,19 @@ Bytes survey_content(std::size_t size, std::uint64_t seed);
 // row after row, as a grid body holds them.
 Bytes grid_content(std::size_t size, std::uint64_t seed);
 
+// Little-endian float64 samples of a channel: a slow random walk with
+// instrument noise, recorded to 0.001.
+Bytes channel_content(std::size_t size, std::uint64_t seed);
+
+// CSV-like text: numbered rows of coordinates, readings and flags.
+Bytes csv_content(std::size_t size, std::uint64_t seed);
+
 // A valid LZRW1 stream that codes `content` as literals only: a zero
 // control word before every 16 bytes.
 Bytes lzrw1_all_literal_stream(std::span<const std::uint8_t> content);
 
 // The content of a data set by name: "mixed", "long_run", "random",
-// "survey", "grid".  Throws std::invalid_argument for any other name.
+// "survey", "grid", "channel", "csv".  Throws std::invalid_argument for any other name.
 Bytes content_by_name(const std::string& name, std::size_t size, std::uint64_t seed);
 
 // A fixed-width text column: `count` records of `width` bytes.
