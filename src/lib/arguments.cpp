@@ -172,7 +172,7 @@ ExporterSection::ExporterSection(const BufferView& view) {
   if (PyMemoryView_Check(exporter)) {
     // Its `obj`: the object whose methods write the memory (None when there
     // is none).  Reading the attribute of a live export cannot fail.
-    viewed_ = Ref::steal(PyObject_GetAttrString(exporter, "obj"));
+    viewed_ = Ref::steal(PyObject_GetAttr(exporter, interned_name_obj()));
     if (!viewed_) PyErr_Clear();
   }
   PyObject* other = viewed_ && viewed_.get() != Py_None ? viewed_.get() : exporter;

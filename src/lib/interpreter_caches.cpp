@@ -105,6 +105,7 @@ PyObject* import_sequence_abc() {
 
 constinit CachedObject name_cache{[] { return intern("__name__"); }, "could not intern a name:"};
 constinit CachedObject all_cache{[] { return intern("__all__"); }, "could not intern a name:"};
+constinit CachedObject obj_cache{[] { return intern("obj"); }, "could not intern a name:"};
 constinit CachedObject add_note_cache{[] { return intern("add_note"); },
                                       "could not intern a name:"};
 constinit CachedObject panic_cache{create_panic_exception,
@@ -117,6 +118,7 @@ constinit CachedObject sequence_cache{import_sequence_abc,
 PyObject* interned_name___name__() { return name_cache.get(); }
 PyObject* interned_name___all__() { return all_cache.get(); }
 PyObject* interned_name_add_note() { return add_note_cache.get(); }
+PyObject* interned_name_obj() { return obj_cache.get(); }
 PyObject* panic_exception_type() { return panic_cache.get(); }
 PyObject* panic_exception_type_if_created() { return panic_cache.peek(); }
 PyObject* sequence_abc_type() { return sequence_cache.get(); }

@@ -38,6 +38,7 @@ class CachedObject {
 PyObject* interned_name___name__();
 PyObject* interned_name___all__();
 PyObject* interned_name_add_note();
+PyObject* interned_name_obj();
 PyObject* panic_exception_type();
 // The PanicException class if it exists in this runtime, else null (then no
 // exception can be one of its instances).  Never creates it.
