@@ -166,6 +166,36 @@ TEST_F(GridBlocksTest, FailingBlockAfterGoodOnesLeavesNothingOfIt) {
   }
 }
 
+Bytes from_hex(const std::string& hex) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+// Blocks outside zlib's rules that a lenient whole-buffer decoder takes
+// (trailer: the Adler-32 of its content), and one zlib takes that the fast
+// path leaves to zlib: each judged as zlib judges it.
+TEST_F(GridBlocksTest, BlocksJudgedAsZlibJudgesThem) {
+  // A fixed-code block with length symbol 286: "a" and a 258-byte match to
+  // a lenient decoder, an invalid code to zlib.
+  const Bytes symbol_286 = from_hex("789c4b1c0300d9a86224");
+  // A one-codeword distance code sent as '0': "aaaa" to zlib.
+  const Bytes single_distance = from_hex(
+      "789c0de0db922449922ccb0200000000000000000000000000000000000000000000000000000000000000"
+      "00000000000000000000000000000000000100000000000000000000000000000000000000000000000000"
+      "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "0000000000000000000010620c03ce0185");
+  Body body = body_;
+  const BlockLocation lenient = body.add(symbol_286);
+  const BlockLocation zlib_only = body.add(single_distance);
+  const Bytes aaaa = {'a', 'a', 'a', 'a'};
+  expect_blocks_for_every_hint(body.bytes, {la_, lb_, lenient, lc_}, 2, concat({&a_, &b_}));
+  expect_blocks_for_every_hint(body.bytes, {la_, zlib_only, lc_, zlib_only}, 4,
+                               concat({&a_, &aaaa, &c_, &aaaa}));
+}
+
 TEST_F(GridBlocksTest, BytesAfterTheStreamInItsRangeAreIgnored) {
   Body body;
   Bytes payload = compress_with(a_);

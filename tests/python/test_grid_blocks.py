@@ -9,6 +9,7 @@ import pytest
 from lock_watch import lock_watch, run_while_rewritten
 from hypothesis import given, strategies as st
 
+import deflate_writer
 import zlib_reference as reference
 
 EMPTY_CONTENT_STREAM = bytes.fromhex("789c030000000001")
@@ -143,6 +144,22 @@ def test_failing_block_after_good_ones_leaves_nothing_of_it(native, kind):
     body, locations = build_body(
         [zlib.compress(A), zlib.compress(B), damaged(kind), zlib.compress(C)])
     expect_blocks(native, body, locations, 2, A + B)
+
+
+CRAFTED = deflate_writer.crafted_streams()
+
+
+@pytest.mark.parametrize("name", sorted(CRAFTED))
+def test_streams_a_lenient_decoder_takes(native, name):
+    """Each block is judged as zlib judges it: a block outside zlib's rules
+    ends the loop with nothing of it; one zlib accepts counts."""
+    stream, accepted = CRAFTED[name]
+    body, locations = build_body(
+        [zlib.compress(A), zlib.compress(B), stream, zlib.compress(C)])
+    if accepted:
+        expect_blocks(native, body, locations, 4, A + B + zlib.decompress(stream) + C)
+    else:
+        expect_blocks(native, body, locations, 2, A + B)
 
 
 def test_bytes_after_the_stream_in_its_range_are_ignored(native):

@@ -12,6 +12,7 @@ import pytest
 from lock_watch import lock_watch, run_while_rewritten
 from hypothesis import assume, given, strategies as st
 
+import deflate_writer
 import zlib_reference as reference
 
 EMPTY_CONTENT_STREAM = bytes.fromhex("789c030000000001")
@@ -230,6 +231,21 @@ DICTIONARY_HEADER = zlib_header(0x78, 0x20 | 0x80)
 ])
 def test_bad_streams(native, data, message):
     expect_error(native, data, message)
+
+
+CRAFTED = deflate_writer.crafted_streams()
+
+
+@pytest.mark.parametrize("name", sorted(CRAFTED))
+@pytest.mark.parametrize("tail", [b"", b"\x78\x9c\x03\x00"])
+def test_streams_a_lenient_decoder_takes(native, name, tail):
+    """Streams outside zlib's rules that a whole-buffer decoder may take:
+    zlib's verdict and message, and zlib's content where it accepts one."""
+    stream, accepted = CRAFTED[name]
+    if accepted:
+        expect_content(native, stream + tail, zlib.decompress(stream))
+    else:
+        expect_error(native, stream + tail, CORRUPT)
 
 
 def test_raw_deflate_does_not_start_like_zlib():
