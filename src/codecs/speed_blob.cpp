@@ -9,11 +9,6 @@
 namespace native {
 namespace {
 
-// The caller has checked that the 4 bytes at pos lie within data.
-std::int32_t read_i32le(std::span<const std::uint8_t> data, std::uint64_t pos) {
-  return load_i32le(data.data() + pos);
-}
-
 // A sub-header's decompressed_length field, if it is plausible.
 DecodeResult<std::uint64_t> checked_decompressed_length(std::int32_t field) {
   if (field < 1 || field > MAX_PLAUSIBLE_DECOMPRESSED_LENGTH) {
@@ -37,14 +32,15 @@ DecodeResult<std::uint64_t> speed_blob_output_length(std::span<const std::uint8_
   if (data_len < SPEED_SUBTYPE_OFFSET + 4) {
     return index_error(Codec::speed_blob, "truncated -- no chunk header");
   }
-  const std::int32_t subtype = read_i32le(data, SPEED_SUBTYPE_OFFSET);
+  const std::int32_t subtype = load_i32le(data.data() + SPEED_SUBTYPE_OFFSET);
   if (subtype != SPEED_SUBTYPE) {
     return value_error(Codec::speed_blob,
                        "not a Speed chunk (subtype=" + std::to_string(subtype) + ")");
   }
   if (data_len < SPEED_MAGIC_LENGTH + SPEED_SUBHEADER_LENGTH) return chain_runs_off_the_end();
 
-  const auto first_length = checked_decompressed_length(read_i32le(data, SPEED_MAGIC_LENGTH));
+  const auto first_length =
+      checked_decompressed_length(load_i32le(data.data() + SPEED_MAGIC_LENGTH));
   if (!first_length) return first_length.error();
   // first_length <= MAX_PLAUSIBLE_DECOMPRESSED_LENGTH: the compare is signed.
   if (total <= static_cast<std::int64_t>(*first_length)) return *first_length;
@@ -72,9 +68,12 @@ DecodeResult<void> decode_speed_chain_into(std::span<const std::uint8_t> data,
   if (data_len < header_pos + SPEED_SUBHEADER_LENGTH) return chain_runs_off_the_end();
 
   for (;;) {
-    const auto decompressed_length = checked_decompressed_length(read_i32le(data, header_pos));
-    const std::int32_t chunk_length = read_i32le(data, header_pos + 4);
-    const std::uint32_t marker = load_u32le(data.data() + header_pos + 8);
+    // The sub-header lies within data (checked before the loop and at the
+    // end of every pass).
+    const std::uint8_t* subheader = data.data() + header_pos;
+    const auto decompressed_length = checked_decompressed_length(load_i32le(subheader));
+    const std::int32_t chunk_length = load_i32le(subheader + 4);
+    const std::uint32_t marker = load_u32le(subheader + 8);
     const std::uint64_t payload_pos = header_pos + SPEED_SUBHEADER_LENGTH;
 
     if (!decompressed_length) return decompressed_length.error();
