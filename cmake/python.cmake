@@ -70,6 +70,7 @@ add_library(native_frame OBJECT
   # the frame: failure values and the entry guard, result objects, caches,
   # argument binding and conversion
   src/lib/pending_error.cpp
+  src/lib/describe_exception.cpp
   src/lib/decode_failure.cpp
   src/lib/entry_guard.cpp
   src/lib/result_objects.cpp

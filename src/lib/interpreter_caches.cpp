@@ -7,7 +7,7 @@
 #include <string>
 
 #include "codecs/internal_fault.h"
-#include "lib/pending_error.h"
+#include "lib/describe_exception.h"
 
 namespace native::py {
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "codecs/internal_fault.h"
+#include "lib/describe_exception.h"
 #include "lib/entry_guard.h"
 #include "lib/entry_point.h"
 #include "lib/functions.h"

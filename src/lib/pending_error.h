@@ -74,15 +74,4 @@ using Result = Expected<T, PendingError>;
 // call ends with the internal fault "PyObject pointer is null".
 Ref must_not_fail(PyObject* new_reference);
 
-// How describe_exception words its description.
-enum class Description {
-  brief,           // "{type}: {value}", or "<unprintable exception>"
-  with_traceback,  // "type: {type}, value: {value}, traceback: {repr or None}",
-                   // or "<undescribable error>"
-};
-
-// A description of an exception object for the text of an internal fault.
-// Any error raised while describing it is cleared.
-std::string describe_exception(PyObject* exception, Description form);
-
 }  // namespace native::py
