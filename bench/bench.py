@@ -559,7 +559,8 @@ def worker_inflaters(job):
             if name in peers:
                 calls[name] = (lambda f: lambda: f(data, len(expect)))(peers[name])
     else:
-        payloads, hint = ds["params"]["payloads"], ds["params"]["size_hint"]
+        payloads = [tuple(p) for p in ds["params"]["payloads"]]  # JSON made them lists
+        hint = ds["params"]["size_hint"]
         calls["native"] = lambda: native.decompress_grd_blocks(data, payloads, hint)[1]
         view = memoryview(data)
 
