@@ -150,19 +150,24 @@ bool BufferView::is_c_contiguous() const {
   return PyBuffer_IsContiguous(record_.get(), 'C') != 0 && record_->buf != nullptr;
 }
 
-Result<OwnedBytes> BufferView::copy() const {
-  OwnedBytes copy;
-  if (record_->len == 0) return copy;
-  copy.size = static_cast<std::size_t>(record_->len);
-  copy.data = std::make_unique_for_overwrite<std::uint8_t[]>(copy.size);
-  advise_huge_pages(copy.data.get(), copy.size);
+Result<Snapshot> BufferView::snapshot() const {
+  Snapshot snapshot;
+  if (record_->len == 0) return snapshot;
+  if (record_->obj && PyBytes_CheckExact(record_->obj)) {
+    snapshot.bytes = contiguous_bytes();  // a bytes export is one contiguous run
+    return snapshot;
+  }
+  const auto size = static_cast<std::size_t>(record_->len);
+  snapshot.owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+  advise_huge_pages(snapshot.owned.get(), size);
   int copied;
   {
     ExporterSection section(*this);
-    copied = PyBuffer_ToContiguous(copy.data.get(), record_.get(), record_->len, 'C');
+    copied = PyBuffer_ToContiguous(snapshot.owned.get(), record_.get(), record_->len, 'C');
   }
   if (copied < 0) return fetch_error();
-  return copy;
+  snapshot.bytes = {snapshot.owned.get(), size};
+  return snapshot;
 }
 
 #if Py_LIMITED_API + 0 >= 0x030f0000

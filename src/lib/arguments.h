@@ -40,11 +40,11 @@ PendingError with_argument_note(PendingError error, std::string_view parameter);
 Result<std::span<const std::uint8_t>> convert_bytes_only(PyObject* object,
                                                          std::string_view parameter);
 
-// A module-owned byte array of fixed length, not zero-filled.
-struct OwnedBytes {
-  std::unique_ptr<std::uint8_t[]> data;
-  std::size_t size = 0;
-  std::span<const std::uint8_t> bytes() const { return {data.get(), size}; }
+// Input bytes that stay still while the thread is detached: a module-owned
+// copy (not zero-filled), or the memory of an exporter that cannot change.
+struct Snapshot {
+  std::unique_ptr<std::uint8_t[]> owned;  // null when `bytes` is borrowed
+  std::span<const std::uint8_t> bytes;
 };
 
 // One acquired buffer export of unsigned bytes, released exactly once,
@@ -64,10 +64,12 @@ class BufferView {
   bool is_c_contiguous() const;
   // Releases the export now rather than at destruction.
   void release() { record_.reset(); }
-  // A module-owned copy in row-major order, whatever the exporter's layout,
-  // made inside an ExporterSection: one state of the exporter's bytes as far
-  // as its own methods go (see there for writes through raw pointers).
-  Result<OwnedBytes> copy() const;
+  // The exporter's bytes in row-major order, whatever its layout.  An exact
+  // `bytes` object is immutable and the export keeps it alive, so its memory
+  // is used in place (valid while this view is); any other exporter is
+  // copied inside an ExporterSection: one state of its bytes as far as its
+  // own methods go (see there for writes through raw pointers).
+  Result<Snapshot> snapshot() const;
 
  private:
   friend Result<BufferView> acquire_buffer(PyObject*, std::string_view);

@@ -1,5 +1,5 @@
-// decompress_grd_blocks: `body` is copied while attached (its exporter may
-// be mutable) and every `payloads` pair converted before anything is
+// decompress_grd_blocks: `body` is snapshotted while attached (copied unless
+// it is an immutable `bytes`) and every `payloads` pair converted before anything is
 // inflated; the blocks inflate detached into an owned vector, which is
 // copied detached into the result bytearray.
 #include "lib/python.h"  // first: it sets feature macros
@@ -78,11 +78,11 @@ Result<std::vector<BlockLocation>> PayloadsParameter::convert(PyObject* payloads
 
 Result<Ref> decompress_grd_blocks_impl(BufferView body, std::vector<BlockLocation> payloads,
                                        std::uint64_t size_hint) {
-  auto body_copy = body.copy();
-  if (!body_copy) return body_copy.error();
+  auto body_bytes = body.snapshot();
+  if (!body_bytes) return body_bytes.error();
 
   auto blocks = run_detached([&] {
-    auto decoded = inflate_grid_blocks(body_copy->bytes(), payloads, size_hint);
+    auto decoded = inflate_grid_blocks(body_bytes->bytes, payloads, size_hint);
     std::vector<BlockLocation>().swap(payloads);
     return decoded;
   });
@@ -90,7 +90,7 @@ Result<Ref> decompress_grd_blocks_impl(BufferView body, std::vector<BlockLocatio
   auto bytearray = result_bytearray_copy(blocks->content);
   if (!bytearray) return bytearray.error();
   blocks->content = ByteVector();
-  *body_copy = OwnedBytes();
+  *body_bytes = Snapshot();  // before the view whose memory it may borrow
   body.release();
   return build_result_tuple(blocks->blocks_decoded, std::move(*bytearray));
 }

@@ -1,6 +1,6 @@
-// zlib_decompress: `data` is copied while attached (its exporter may be
-// mutable), inflated detached into an owned vector, and the vector copied
-// detached into the result bytearray.
+// zlib_decompress: `data` is snapshotted while attached (copied unless it is
+// an immutable `bytes`), inflated detached into an owned vector, and the
+// vector copied detached into the result bytearray.
 #include "lib/python.h"  // first: it sets feature macros
 #include "codecs/zlib_stream.h"
 #include "lib/arguments.h"
@@ -12,10 +12,10 @@
 namespace native::py {
 
 Result<Ref> zlib_decompress_impl(BufferView data) {
-  auto input = data.copy();
+  auto input = data.snapshot();
   if (!input) return input.error();
 
-  auto inflated = run_detached([&] { return inflate_zlib_stream(input->bytes()); });
+  auto inflated = run_detached([&] { return inflate_zlib_stream(input->bytes); });
   if (!inflated) return decode_failure(inflated.error());
   return result_bytearray_copy(*inflated);
 }

@@ -35,6 +35,7 @@ CASES = {
         decompressed_length=5, start=0, data=bytes.fromhex("02 00 61 0F 01")),
     "speed": lambda: _native.decode_speed_blob(stored_raw_blob(b"hello"), -1),
     "zlib": lambda: _native.zlib_decompress(bytearray(BLOCK)),
+    "zlib-bytes": lambda: _native.zlib_decompress(BLOCK),
     "zlib-strided": lambda: _native.zlib_decompress(memoryview(BLOCK * 2)[::2]),
     "grid": lambda: _native.decompress_grd_blocks(BLOCK + BLOCK, [(0, len(BLOCK))] * 3, 10),
     "fixed": lambda: _native.decode_fixed_width_strings_ucs4(b"L1\0\0L100", 4, Index()),

@@ -261,8 +261,12 @@ def test_argument_forms_give_the_same_bytes(native):
     interleaved = bytearray(2 * len(stream))
     interleaved[::2] = stream
     interleaved[1::2] = b"\xAA" * len(stream)
+    class BytesSubclass(bytes):
+        pass
+
     forms = [
         stream,
+        BytesSubclass(stream),
         bytearray(stream),
         memoryview(stream),
         memoryview(bytearray(stream)),
