@@ -35,7 +35,7 @@ PY       = $(eval PY := $$(shell $(if $(PYTHON),PYTHON='$(PYTHON)') tools/provis
 PY_DBG   = $(dir $(PY))../../venv-dbg/bin/python
 CMAKE   ?= cmake
 MODULE_DIR := $(abspath $(BUILD))/python
-CI_FUZZ_SECONDS ?= 30
+CI_FUZZ_SECONDS ?= 25
 OLDER_PYTHONS ?= $(if $(PYTHON),,3.14 3.13)
 BUILD_ABI3 ?= build-abi3
 
