@@ -152,20 +152,6 @@ Bytes wrap(const Bytes& raw, const Bytes& content) {
   return stream;
 }
 
-Bytes compress_with(const Bytes& content, int level, int strategy = Z_DEFAULT_STRATEGY) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, 15, 8, strategy), Z_OK);
-  Bytes out(deflateBound(&stream, content.size()) + 64);
-  stream.next_in = const_cast<Bytef*>(content.data());
-  stream.avail_in = static_cast<uInt>(content.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 Bytes sample(std::size_t length, std::uint32_t seed) {
   std::mt19937 random(seed);
   Bytes out(length);
@@ -367,7 +353,7 @@ TEST_P(FastPathSettings, InflatesZlibStreamsItself) {
   const auto [level, strategy] = GetParam();
   for (std::size_t length : {0u, 1u, 100u, 5000u, 70000u, 300000u}) {
     const Bytes content = sample(length, static_cast<std::uint32_t>(length + level));
-    const Bytes stream = compress_with(content, level, strategy);
+    const Bytes stream = reference::deflate_with(content, level, strategy);
     FastInflater fast;
     ByteVector output;
     ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated) << length;
@@ -389,7 +375,7 @@ TEST(FastInflater, AppendsAfterExistingContentAndReusesItsTables) {
   for (std::uint32_t seed = 0; seed < 6; ++seed) {
     const Bytes content = sample(1000 + 3000 * seed, seed);
     expected.insert(expected.end(), content.begin(), content.end());
-    ASSERT_EQ(fast.inflate_into(compress_with(content, static_cast<int>(seed) + 1), output),
+    ASSERT_EQ(fast.inflate_into(reference::deflate_with(content, static_cast<int>(seed) + 1), output),
               FastInflate::inflated);
   }
   ASSERT_EQ(output.size(), expected.size());
@@ -398,7 +384,7 @@ TEST(FastInflater, AppendsAfterExistingContentAndReusesItsTables) {
 
 TEST(FastInflater, TrailingBytesAreIgnored) {
   const Bytes content = sample(4000, 3);
-  Bytes stream = compress_with(content, 6);
+  Bytes stream = reference::deflate_with(content, 6);
   stream.insert(stream.end(), {0x78, 0x9C, 0xFF, 0x00, 0x12});
   FastInflater fast;
   ByteVector output;
@@ -415,7 +401,7 @@ TEST(FastInflater, DamagedStreamsNeverSucceedWhereZlibFails) {
   int inflated = 0;
   for (int trial = 0; trial < 3000; ++trial) {
     const Bytes content = sample(200 + random() % 3000, static_cast<std::uint32_t>(trial));
-    Bytes stream = compress_with(content, static_cast<int>(random() % 10),
+    Bytes stream = reference::deflate_with(content, static_cast<int>(random() % 10),
                                  static_cast<int>(random() % 5));
     const std::size_t position = 2 + random() % (stream.size() - 2);
     stream[position] ^= static_cast<std::uint8_t>(1u << (random() % 8));
@@ -438,7 +424,7 @@ TEST(FastInflater, DamagedStreamsNeverSucceedWhereZlibFails) {
 // first window).
 TEST(FastInflater, GrowthAtThousandfoldExpansion) {
   const Bytes content(std::size_t{24} << 20, 'x');
-  const Bytes stream = compress_with(content, 9);
+  const Bytes stream = reference::deflate_with(content, 9);
   ASSERT_GT(content.size() / stream.size(), 1000u);
   FastInflater fast;
   ByteVector output;

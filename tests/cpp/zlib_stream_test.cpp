@@ -22,25 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // ---------------------------------------------------------------- streams
 
-Bytes deflate_with(const Bytes& content, int level,
-                   int strategy = Z_DEFAULT_STRATEGY, int window_bits = 15,
-                   int mem_level = 8) {
-  z_stream stream{};
-  if (deflateInit2(&stream, level, Z_DEFLATED, window_bits, mem_level,
-                   strategy) != Z_OK) {
-    ADD_FAILURE() << "deflateInit2";
-    return {};
-  }
-  Bytes out(deflateBound(&stream, content.size()) + 64);
-  stream.next_in = const_cast<Bytef*>(content.data());
-  stream.avail_in = static_cast<uInt>(content.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+using reference::deflate_with;
 
 Bytes compress_with(const Bytes& content, int level) {
   uLongf length = compressBound(content.size());

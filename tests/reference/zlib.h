@@ -24,6 +24,27 @@ struct Inflated {
   Bytes content;  // the whole content when ended, else what came out first
 };
 
+// zlib's own stream of `content` with these settings: the streams the
+// references and the module are compared on.
+inline Bytes deflate_with(std::span<const std::uint8_t> content, int level,
+                          int strategy = Z_DEFAULT_STRATEGY, int window_bits = 15,
+                          int mem_level = 8) {
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, window_bits, mem_level, strategy) != Z_OK) {
+    std::abort();
+  }
+  Bytes out(deflateBound(&stream, content.size()) + 64);
+  stream.next_in = const_cast<Bytef*>(content.data());
+  stream.avail_in = static_cast<uInt>(content.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int status = deflate(&stream, Z_FINISH);
+  deflateEnd(&stream);
+  if (status != Z_STREAM_END) std::abort();
+  out.resize(stream.total_out);
+  return out;
+}
+
 // The zlib stream at the start of `input`, fed `in_chunk` bytes and taken
 // out `out_chunk` bytes at a time; too_large once the content passes
 // `max_output` bytes.
