@@ -7,8 +7,12 @@ reference decoders in tests/python, Python's zlib, numpy) on data generated
 here: synthetic sets from fixed seeds, and a "mixed" corpus of this machine's
 own text files and binaries, coded with the project's LZRW1 encoder and Speed
 chain builder (the data tool, bench/bench_data.cpp).  One table of
-comparisons, then the scaling of each function over sizes spanning at least
-100x, then the throughput of the functions with one and two threads.
+comparisons; the inflation functions side by side with every peer inflater
+from PyPI (bench/requirements.txt), on survey-like data and on long matches
+at short distances; their peak memory on large outputs and on large streams
+that fail near their end; then the scaling of each function over sizes
+spanning at least 100x, and the throughput of the functions with one and
+two threads.
 
 Each comparison runs in a fresh subprocess, and the peak memory of each side
 in a fresh subprocess of its own, so that no allocator state carries over.
@@ -193,29 +197,69 @@ def speed_set(maker, coding, source, size):
                 params={}, in_size=len(blob), out_size=size)
 
 
+def source_label(source):
+    """The data-tool name of a content kind as a table shows it."""
+    if source.startswith("period_"):
+        return f"period {source[len('period_'):]}"
+    if source.startswith("grid_blank_"):
+        return f"grid {source[len('grid_blank_'):]}% dummy"
+    return source
+
+
 def zlib_set(maker, size, source="mixed"):
     content = maker.content(source, size)
     stream = zlib.compress(content, 6)
     tag = f"zlib-{source}-{size}"
-    return dict(function="zlib_decompress", label=f"{source} {size_label(size)}",
+    return dict(function="zlib_decompress", label=f"{source_label(source)} {size_label(size)}",
                 files=maker.save(tag, input=stream, expect=content),
                 params={}, in_size=len(stream), out_size=size)
+
+
+# zlib's error codes and the module's message for the same verdict.
+FAILURE_MESSAGES = {-5: "zlib_decompress: incomplete deflate stream",
+                    -3: "zlib_decompress: corrupt deflate stream"}
+
+
+def failing_zlib_set(maker, size, damage):
+    """A zlib stream of `size` bytes of grid content that fails near its
+    end: "cut" drops its last 1 KiB, "damaged" overwrites 16 bytes 4 KiB
+    before the end.  params["fails"] is the module's message for zlib's
+    verdict on it."""
+    stream = bytearray(zlib.compress(maker.content("grid", size), 6))
+    if damage == "cut":
+        del stream[-1024:]
+    else:
+        stream[-4096:-4080] = bytes(range(0x55, 0x65))
+    try:
+        zlib.decompress(stream)
+    except zlib.error as error:
+        code = int(str(error).split()[1].rstrip(":"))  # "Error -5 while ..."
+    else:
+        raise AssertionError(f"the {damage} stream inflates")
+    tag = f"zlib-failing-{damage}-{size}"
+    return dict(function="zlib_decompress",
+                label=f"grid {size_label(size)}, {'cut short' if damage == 'cut' else 'damaged'}",
+                files=maker.save(tag, input=bytes(stream)),
+                params={"fails": FAILURE_MESSAGES[code], "zlib_code": code},
+                in_size=len(stream), out_size=size)
 
 
 def grid_set(maker, total, block):
     content = maker.content("grid", total)
     body = bytearray()
     payloads = []
+    block_sizes = []
     for pos in range(0, total, block):
         payload = zlib.compress(content[pos:pos + block], 6)
         body += b"\xab" * 16                      # the block's sub-header
         payloads.append((len(body), len(payload)))
+        block_sizes.append(len(content[pos:pos + block]))
         body += payload
     tag = f"grid-{total}-{block}"
     return dict(function="decompress_grd_blocks",
                 label=f"{size_label(block)} blocks x{len(payloads)}",
                 files=maker.save(tag, input=bytes(body), expect=content),
-                params={"payloads": payloads, "size_hint": total},
+                params={"payloads": payloads, "size_hint": total, "block_sizes": block_sizes},
                 in_size=len(body), out_size=total)
 
 
@@ -308,6 +352,24 @@ def build_calls(native, ds, want):
         calls["native"] = (lambda: native.decode_speed_blob(data, n), equal_expect)
         ref = refs.get("decode_speed_blob")
         calls["reference"] = ref and (lambda: ref(data, n), equal_expect)
+    elif fn == "zlib_decompress" and "fails" in params:
+        # A stream that fails: each call returns the exception it raised.
+        message, code = params["fails"], params["zlib_code"]
+
+        def raised(inflate):
+            def call():
+                try:
+                    inflate(data)
+                except Exception as error:
+                    return error
+                return None
+            return call
+
+        calls["native"] = (raised(native.zlib_decompress),
+                           lambda error: type(error) is ValueError and str(error) == message)
+        calls["zlib.decompress"] = (
+            raised(zlib.decompress),
+            lambda error: isinstance(error, zlib.error) and str(error).startswith(f"Error {code} "))
     elif fn == "zlib_decompress":
         calls["native"] = (lambda: native.zlib_decompress(data), equal_expect)
         calls["zlib.decompress"] = (lambda: zlib.decompress(data), equal_expect)
@@ -541,7 +603,6 @@ def peer_inflaters():
 
 
 INFLATER_COLUMNS = ["zlib", "isal", "zlib-ng", "libdeflate"]
-GRID_LOOP_COLUMNS = ["zlib", "isal", "zlib-ng"]
 
 
 def worker_inflaters(job):
@@ -562,16 +623,18 @@ def worker_inflaters(job):
         payloads = [tuple(p) for p in ds["params"]["payloads"]]  # JSON made them lists
         hint = ds["params"]["size_hint"]
         calls["native"] = lambda: native.decompress_grd_blocks(data, payloads, hint)[1]
+        blocks = [(off, length, size) for (off, length), size
+                  in zip(payloads, ds["params"]["block_sizes"])]
         view = memoryview(data)
 
         def loop(inflate):
             def run():
                 out = bytearray()
-                for off, length in payloads:
-                    out += inflate(view[off:off + length], 0)
+                for off, length, size in blocks:
+                    out += inflate(view[off:off + length], size)
                 return out
             return run
-        for name in GRID_LOOP_COLUMNS:
+        for name in INFLATER_COLUMNS:
             if name in peers:
                 calls[name] = loop(peers[name])
     times = {}
@@ -629,9 +692,26 @@ def inflaters_plan(maker, quick):
     sizes = [4 * KiB, 64 * KiB] if quick else [4 * KiB, 64 * KiB, 1 * MiB, 16 * MiB]
     sets = [zlib_set(maker, size, source)
             for source in ("grid", "channel", "csv") for size in sizes]
+    # Long matches at short distances: p random bytes repeated, and grids
+    # whose blank regions hold one dummy value.
+    short = 64 * KiB if quick else 1 * MiB
+    sets += [zlib_set(maker, short, f"period_{p}") for p in (1, 2, 3, 4, 8, 16)]
+    sets += [zlib_set(maker, short, f"grid_blank_{percent}") for percent in (30, 100)]
     total = 256 * KiB if quick else 8 * MiB
     sets += [grid_set(maker, total, block) for block in (4 * KiB, 64 * KiB)]
     return sets
+
+
+def memory_plan(maker, quick):
+    """(data set, alternative) pairs of the memory table."""
+    grid, failing, zeros = (4 * MiB, 8 * MiB, 16 * MiB) if quick else (64 * MiB, 256 * MiB, 256 * MiB)
+    return [
+        (zlib_set(maker, grid, "grid"), "zlib.decompress"),
+        (grid_set(maker, grid, 64 * KiB), "per-block loop"),
+        (failing_zlib_set(maker, failing, "cut"), "zlib.decompress"),
+        (failing_zlib_set(maker, failing, "damaged"), "zlib.decompress"),
+        (zlib_set(maker, zeros, "zeros"), "zlib.decompress"),
+    ]
 
 
 def scaling_plan(maker, quick):
@@ -805,8 +885,10 @@ def main():
               "\nis faster), all timed in one process, one after the other.  zlib_decompress"
               "\nagainst zlib.decompress, isal_zlib.decompress, zlib_ng.decompress and"
               "\ndeflate.zlib_decompress given the exact size (libdeflate); grid blocks against"
-              "\na Python loop of out += <inflater>.decompress(view[o:o+n]) over the blocks."
-              "\nContent compressed by zlib at level 6.\n")
+              "\na Python loop of out += <inflater>.decompress(view[o:o+n]) over the blocks"
+              "\n(libdeflate given each block's size).  Content compressed by zlib at level 6;"
+              "\n\"period p\": p random bytes repeated; \"grid N% dummy\": the grid with N% of its"
+              "\ncells set to 1.70141e38 in blank margins of varying width at both ends of its rows.\n")
         rows = []
         for ds in [d for d in inflaters_plan(maker, quick) if wanted(d["function"])]:
             res = spawn({"kind": "inflaters", "module_dir": module_dir, "dataset": ds,
@@ -818,13 +900,55 @@ def main():
                 continue
             times = res["times"]
             native_t = times["native"]
-            columns = INFLATER_COLUMNS if fn == "zlib_decompress" else GRID_LOOP_COLUMNS
-            ratios = [ratio_label(times[c] / native_t) if times.get(c) else "-" for c in columns]
-            ratios += [""] * (len(INFLATER_COLUMNS) - len(ratios))
-            rows.append([fn, ds["label"], size_label(ds["out_size"]), time_label(native_t),
+            ratios = [ratio_label(times[c] / native_t) if times.get(c) else "-"
+                      for c in INFLATER_COLUMNS]
+            label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}, loop"
+            rows.append([fn, label, size_label(ds["out_size"]), time_label(native_t),
                          f"{ds['out_size'] / native_t / 1e6:.0f}", *ratios])
         print_table(["function", "data set", "out", "native", "MB/s", *INFLATER_COLUMNS],
                     rows, "llrrrrrrr")
+
+        # --------------------------------------------------------- memory
+        print("\nMemory: peak/out = growth of the resident high-water mark during the first call"
+              "\nin a fresh process / the output size (for a failing stream: the size the"
+              "\ncontent would have had); 1st call = that call's CPU time; best = best CPU time"
+              "\nof repeated calls; ratio = alternative's best / module's best.  Failing streams:"
+              "\ngrid content cut short (last 1 KiB gone) or damaged 4 KiB before its end; both"
+              "\nsides must fail with the same verdict.\n")
+        rows = []
+        for ds, alt in [(d, a) for d, a in memory_plan(maker, quick) if wanted(d["function"])]:
+            fn, out_size = ds["function"], ds["out_size"]
+            peaks, firsts = {}, {}
+            for which in ("native", alt):
+                mem = spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
+                             "which": which})
+                if "crashed" in mem:
+                    broken.append(f"{fn} {ds['label']} (memory, {which}): worker crashed:\n"
+                                  f"{mem['crashed']}")
+                peaks[which], firsts[which] = mem.get("peak"), mem.get("first")
+            res = spawn({"kind": "compare", "module_dir": module_dir, "dataset": ds,
+                         "alternative": alt, "budget": budget, "reps": [1, 3] if quick else [2, 5]})
+            if "crashed" in res:
+                broken.append(f"{fn} {ds['label']} (memory): worker crashed:\n{res['crashed']}")
+                continue
+            if not res["native_ok"]:
+                broken.append(f"{fn} {ds['label']} (memory): wrong result {res.get('error') or ''}")
+            if res["alt_ok"] is False:
+                print(f"warning: {alt} gave a wrong result on {ds['label']}", file=sys.stderr)
+            native_t = res["native"][0] if res["native"] else None
+            alt_t = res["alt"][0] if res["alt"] else None
+
+            def per_out(peak):
+                return f"{peak / out_size:.2f}" if peak is not None else "-"
+            label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}"
+            rows.append([fn, label, size_label(out_size),
+                         per_out(peaks["native"]), ALTERNATIVE_TEXT[alt], per_out(peaks[alt]),
+                         time_label(firsts["native"]), time_label(firsts[alt]),
+                         time_label(native_t), time_label(alt_t),
+                         ratio_label(alt_t / native_t) if native_t and alt_t else "-"])
+        print_table(["function", "data set", "out", "peak/out", "alternative", "alt peak/out",
+                     "1st call", "alt 1st call", "best", "alt best", "ratio"],
+                    rows, "llrrlrrrrrr")
 
         # -------------------------------------------------------- scaling
         print("\nScaling: native CPU time per call and per output byte over sizes spanning >= 100x.\n")

@@ -2,7 +2,7 @@
 // Google Benchmark programs and codes them with the project's own LZRW1
 // encoder and Speed chain builder.
 //
-//   native_bench_data content NAME SIZE [SEED]   > raw      (mixed, long_run, random, survey, grid)
+//   native_bench_data content NAME SIZE [SEED]   > raw      (the names of content_by_name)
 //   native_bench_data column COUNT WIDTH MIN MAX [SEED] > column
 //   native_bench_data lzrw1                      < raw > stream
 //   native_bench_data lzrw1_literal              < raw > stream   (literals only)

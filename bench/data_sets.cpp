@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -21,6 +22,8 @@ namespace fs = std::filesystem;
 using testdata::SplitMix64;
 
 constexpr std::size_t CORPUS_PIECE = 64 * 1024;
+constexpr std::size_t GRID_COLUMNS = 1024;
+constexpr float GRID_DUMMY = 1.70141e38f;
 
 // Regular files under `roots`, each root's list sorted by path, roots in
 // the order given.  Symbolic links are skipped (their targets are listed
@@ -142,12 +145,11 @@ Bytes survey_content(std::size_t size, std::uint64_t seed) {
 
 Bytes grid_content(std::size_t size, std::uint64_t seed) {
   SplitMix64 rng{seed};
-  constexpr std::size_t COLUMNS = 1024;
   Bytes out(size);
   const std::size_t cells = size / 4;
   for (std::size_t i = 0; i < cells; ++i) {
-    const double x = static_cast<double>(i % COLUMNS);
-    const double y = static_cast<double>(i / COLUMNS);
+    const double x = static_cast<double>(i % GRID_COLUMNS);
+    const double y = static_cast<double>(i / GRID_COLUMNS);
     double value = 52000.0 + 350.0 * std::sin(x / 83.0) * std::cos(y / 61.0) + 40.0 * std::sin((x + y) / 17.0);
     value += (rng.unit() - 0.5) * 0.5;           // instrument noise
     value = std::round(value * 100.0) / 100.0;  // recorded to 0.01 nT
@@ -187,6 +189,37 @@ Bytes csv_content(std::size_t size, std::uint64_t seed) {
   return Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
+Bytes periodic_content(std::size_t size, std::size_t period, std::uint64_t seed) {
+  if (period == 0) throw std::invalid_argument("period 0");
+  const Bytes pattern = random_content(period, seed);
+  Bytes out(size);
+  for (std::size_t i = 0; i < size; ++i) out[i] = pattern[i % period];
+  return out;
+}
+
+Bytes blank_grid_content(std::size_t size, unsigned blank_percent, std::uint64_t seed) {
+  if (blank_percent > 100) throw std::invalid_argument("more than 100 % blank");
+  Bytes out = grid_content(size, seed);
+  const double mean = blank_percent / 100.0;
+  const double swing = 0.6 * std::min(mean, 1.0 - mean);  // 0 at 0 % and 100 %
+  const std::size_t rows = (size / 4 + GRID_COLUMNS - 1) / GRID_COLUMNS;
+  for (std::size_t row = 0; row < rows; ++row) {
+    const double y = static_cast<double>(row);
+    const double fraction = mean + swing * std::sin(y * 6.283185307179586 / 97.0);
+    const auto blank = static_cast<std::size_t>(std::lround(fraction * GRID_COLUMNS));
+    const auto left = static_cast<std::size_t>(std::lround((0.5 + 0.4 * std::sin(y / 13.0)) * blank));
+    for (std::size_t column = 0; column < GRID_COLUMNS; ++column) {
+      if (column >= left && column < GRID_COLUMNS - (blank - left)) continue;
+      const std::size_t at = (row * GRID_COLUMNS + column) * 4;
+      if (at + 4 > size) break;
+      std::memcpy(out.data() + at, &GRID_DUMMY, 4);
+    }
+  }
+  return out;
+}
+
+Bytes zero_content(std::size_t size) { return Bytes(size, 0); }
+
 Bytes lzrw1_all_literal_stream(std::span<const std::uint8_t> content) {
   Bytes stream;
   stream.reserve(content.size() + content.size() / 8 + 2);
@@ -208,6 +241,20 @@ Bytes content_by_name(const std::string& name, std::size_t size, std::uint64_t s
   if (name == "grid") return grid_content(size, seed);
   if (name == "channel") return channel_content(size, seed);
   if (name == "csv") return csv_content(size, seed);
+  if (name == "zeros") return zero_content(size);
+  // "period_P", "grid_blank_N": a number after the kind's prefix.
+  const auto numbered = [&](const std::string& prefix) -> std::optional<std::size_t> {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) {
+      return std::nullopt;
+    }
+    return static_cast<std::size_t>(std::stoul(digits));
+  };
+  if (const auto period = numbered("period_")) return periodic_content(size, *period, seed);
+  if (const auto percent = numbered("grid_blank_")) {
+    return blank_grid_content(size, static_cast<unsigned>(*percent), seed);
+  }
   throw std::invalid_argument("unknown data set: " + name);
 }
 

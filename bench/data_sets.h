@@ -41,12 +41,27 @@ Bytes channel_content(std::size_t size, std::uint64_t seed);
 // CSV-like text: numbered rows of coordinates, readings and flags.
 Bytes csv_content(std::size_t size, std::uint64_t seed);
 
+// `period` random bytes repeated: DEFLATE codes it as long matches at
+// distance `period` (runs, interleaved patterns).
+Bytes periodic_content(std::size_t size, std::size_t period, std::uint64_t seed);
+
+// The float32 grid of grid_content with about `blank_percent` % of its
+// cells set to the grid dummy (1.70141e38): blank margins of varying width
+// at both ends of every row, as the outline of a survey area leaves them
+// (100: every cell blank).
+Bytes blank_grid_content(std::size_t size, unsigned blank_percent, std::uint64_t seed);
+
+// Every byte zero.
+Bytes zero_content(std::size_t size);
+
 // A valid LZRW1 stream that codes `content` as literals only: a zero
 // control word before every 16 bytes.
 Bytes lzrw1_all_literal_stream(std::span<const std::uint8_t> content);
 
 // The content of a data set by name: "mixed", "long_run", "random",
-// "survey", "grid", "channel", "csv".  Throws std::invalid_argument for any other name.
+// "survey", "grid", "channel", "csv", "zeros", "period_P" (P random bytes
+// repeated) and "grid_blank_N" (N % of the grid's cells blank).  Throws
+// std::invalid_argument for any other name.
 Bytes content_by_name(const std::string& name, std::size_t size, std::uint64_t seed);
 
 // A fixed-width text column: `count` records of `width` bytes.
