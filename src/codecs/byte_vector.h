@@ -1,7 +1,8 @@
-// Owned, growable byte array for outputs whose length is known only when
-// decoding ends.  Plain malloc/realloc/free: growth never zero-fills the
-// spare room, and realloc can move large blocks by remapping pages instead
-// of copying them.
+// Growable byte storage for outputs whose length is known only when decoding
+// ends.  The decoders write into spare() and commit() what they wrote; only
+// where the memory comes from differs between owners: ByteVector owns a
+// malloc'd block, and the interpreter frame lets the decoders write straight
+// into a result object's storage.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +12,10 @@
 
 namespace native {
 
-class ByteVector {
+class GrowableBytes {
  public:
-  ByteVector() noexcept = default;
-  ~ByteVector();
-
-  ByteVector(ByteVector&& other) noexcept;
-  ByteVector& operator=(ByteVector&& other) noexcept;
-  ByteVector(const ByteVector&) = delete;
-  ByteVector& operator=(const ByteVector&) = delete;
+  GrowableBytes(const GrowableBytes&) = delete;
+  GrowableBytes& operator=(const GrowableBytes&) = delete;
 
   std::uint8_t* data() noexcept { return data_; }
   const std::uint8_t* data() const noexcept { return data_; }
@@ -28,17 +24,17 @@ class ByteVector {
   bool empty() const noexcept { return size_ == 0; }
 
   // Makes the capacity at least `new_capacity`, exactly that much if it has
-  // to grow.  The error out_of_memory (vector unchanged) when the memory
+  // to grow.  The error out_of_memory (storage unchanged) when the memory
   // cannot be had.
   DecodeResult<void> reserve(std::uint64_t new_capacity);
 
   // Makes room for at least `additional` more bytes, growing geometrically:
   // the new capacity is at least twice the old one.  The error
-  // out_of_memory (vector unchanged) when the memory cannot be had.
+  // out_of_memory (storage unchanged) when the memory cannot be had.
   DecodeResult<void> grow(std::uint64_t additional);
 
   // The uninitialised bytes between size() and capacity().  Bytes written
-  // there become part of the vector through commit().
+  // there become part of the content through commit().
   std::span<std::uint8_t> spare() noexcept {
     return {data_ + size_, static_cast<std::size_t>(capacity_ - size_)};
   }
@@ -50,15 +46,36 @@ class ByteVector {
   // Drops the bytes from `size` on; a larger size is an internal fault.
   void truncate(std::uint64_t size);
 
-  // Largest capacity ever asked of the allocator.
+  // Largest capacity ever asked of the owner.
   static constexpr std::uint64_t max_capacity = INT64_MAX;
 
- private:
-  DecodeResult<void> reallocate(std::uint64_t new_capacity);
+ protected:
+  GrowableBytes() noexcept = default;
+  ~GrowableBytes() = default;
+
+  // Moves the storage to exactly `new_capacity` bytes (above capacity(), at
+  // most max_capacity), keeping the content, and sets data_ and capacity_;
+  // or out_of_memory with nothing changed.
+  virtual DecodeResult<void> reallocate(std::uint64_t new_capacity) = 0;
 
   std::uint8_t* data_ = nullptr;
   std::uint64_t size_ = 0;
   std::uint64_t capacity_ = 0;
+};
+
+// Owned storage: plain malloc/realloc/free, so growth never zero-fills the
+// spare room, and realloc can move large blocks by remapping pages instead
+// of copying them.
+class ByteVector final : public GrowableBytes {
+ public:
+  ByteVector() noexcept = default;
+  ~ByteVector();
+
+  ByteVector(ByteVector&& other) noexcept;
+  ByteVector& operator=(ByteVector&& other) noexcept;
+
+ private:
+  DecodeResult<void> reallocate(std::uint64_t new_capacity) override;
 };
 
 }  // namespace native

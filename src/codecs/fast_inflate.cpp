@@ -495,7 +495,7 @@ done:
 }  // namespace
 
 FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
-                                       ByteVector& output) {
+                                       GrowableBytes& output) {
   const std::uint64_t size_before = output.size();
   const auto decline = [&] {
     output.truncate(size_before);

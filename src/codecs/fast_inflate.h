@@ -47,7 +47,7 @@ class FastInflater {
   // trailer are ignored.  Declines every stream zlib rejects, and also
   // streams zlib accepts in ways this decoder does not take (incomplete
   // Huffman codes, output the vector cannot hold).
-  FastInflate inflate_into(std::span<const std::uint8_t> input, ByteVector& output);
+  FastInflate inflate_into(std::span<const std::uint8_t> input, GrowableBytes& output);
 
   // Longest table of subtables any complete code needs (zlib's `enough`
   // for 286 length symbols with an 11-bit root, 30 distances with 8 bits).

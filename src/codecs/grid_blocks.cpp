@@ -36,22 +36,20 @@ std::uint64_t largest_possible_content(std::span<const std::uint8_t> body,
 
 }  // namespace
 
-DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
-                                             std::span<const BlockLocation> locations,
-                                             std::uint64_t size_hint) {
-  GridBlocks result{0, ByteVector()};
-  ByteVector& content = result.content;
+std::uint64_t grid_content_reservation(std::span<const std::uint8_t> body,
+                                       std::span<const BlockLocation> locations,
+                                       std::uint64_t size_hint) {
+  return std::min(size_hint, largest_possible_content(body, locations));
+}
 
-  // The hint is trusted only as far as the payloads could honour it; a
-  // reservation the allocator refuses is skipped and growth takes over.
-  const std::uint64_t reservation =
-      std::min(size_hint, largest_possible_content(body, locations));
-  if (reservation > 0) (void)content.reserve(reservation);
-
+DecodeResult<std::uint64_t> inflate_grid_blocks_into(std::span<const std::uint8_t> body,
+                                                     std::span<const BlockLocation> locations,
+                                                     GrowableBytes& content) {
   // Each block inflates straight onto the end of the content; a block that
   // fails (corrupt, incomplete, or no room to grow) is cut off again, so
   // it leaves nothing behind, and the loop stops there.  Only an inflater
   // that cannot be set up at all ends the call.
+  std::uint64_t blocks_decoded = 0;
   FastInflater fast_inflater;  // tables reused from block to block
   for (const BlockLocation& location : locations) {
     const auto payload = locate_payload(body, location);
@@ -61,8 +59,21 @@ DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
       if (inflated.error().kind == ErrorKind::out_of_memory) return inflated.error();
       break;  // which block error it was is of no interest
     }
-    ++result.blocks_decoded;
+    ++blocks_decoded;
   }
+  return blocks_decoded;
+}
+
+DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
+                                             std::span<const BlockLocation> locations,
+                                             std::uint64_t size_hint) {
+  GridBlocks result{0, ByteVector()};
+  // A reservation the allocator refuses is skipped and growth takes over.
+  const std::uint64_t reservation = grid_content_reservation(body, locations, size_hint);
+  if (reservation > 0) (void)result.content.reserve(reservation);
+  auto blocks = inflate_grid_blocks_into(body, locations, result.content);
+  if (!blocks) return blocks.error();
+  result.blocks_decoded = *blocks;
   return result;
 }
 

@@ -25,13 +25,26 @@ struct GridBlocks {
 // bytes never inflates to more than 1032 * n bytes.
 inline constexpr std::uint64_t DEFLATE_MAX_EXPANSION = 1032;
 
-// Inflates the payloads in order and stops quietly at the first one that is
-// out of range (end past the body or past 2^64 - 1) or fails to inflate; a
-// block's content is appended only once it has inflated completely.
-// `size_hint` is the expected total length, reserved up front; any value
-// gives the same result.  The error out_of_memory when an inflater cannot
-// be set up (its staging buffer or inflate state); bad input and a block
-// whose output cannot grow are no error.
+// The room worth reserving for the content up front: `size_hint` (the
+// expected total length), trusted only as far as the payloads before the
+// first out-of-range location could honour it.
+std::uint64_t grid_content_reservation(std::span<const std::uint8_t> body,
+                                       std::span<const BlockLocation> locations,
+                                       std::uint64_t size_hint);
+
+// Inflates the payloads in order onto the end of `content` and stops
+// quietly at the first one that is out of range (end past the body or past
+// 2^64 - 1) or fails to inflate; a block's content is appended only once it
+// has inflated completely.  Returns the number of blocks appended, or the
+// error out_of_memory when an inflater cannot be set up (its staging buffer
+// or inflate state); bad input and a block whose output cannot grow are no
+// error.
+DecodeResult<std::uint64_t> inflate_grid_blocks_into(std::span<const std::uint8_t> body,
+                                                     std::span<const BlockLocation> locations,
+                                                     GrowableBytes& content);
+
+// The same into a fresh vector reserved at grid_content_reservation(); any
+// `size_hint` gives the same result.
 DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
                                              std::span<const BlockLocation> locations,
                                              std::uint64_t size_hint);

@@ -118,13 +118,13 @@ class Inflater {
 }  // namespace
 
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                            ByteVector& output) {
+                                            GrowableBytes& output) {
   FastInflater fast_inflater;
   return inflate_zlib_stream_into(input, output, fast_inflater);
 }
 
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                            ByteVector& output, FastInflater& fast_inflater) {
+                                            GrowableBytes& output, FastInflater& fast_inflater) {
   if (fast_inflater.inflate_into(input, output) == FastInflate::inflated) return {};
   const std::uint64_t size_before = output.size();
   const auto fail = [&](DecodeError error) {

@@ -33,12 +33,12 @@ DecodeResult<ByteVector> inflate_zlib_stream(std::span<const std::uint8_t> input
 // before growing it).  All or nothing: on failure output.size() is what it
 // was before the call; the bytes past it are undefined.
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                            ByteVector& output);
+                                            GrowableBytes& output);
 
 // The same with the caller's fast-path tables, reused across many streams.
 // The fast decoder runs first; whenever it declines, zlib's streaming
 // inflate decides, so every result and every failure is zlib's.
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                            ByteVector& output, FastInflater& fast_inflater);
+                                            GrowableBytes& output, FastInflater& fast_inflater);
 
 }  // namespace native

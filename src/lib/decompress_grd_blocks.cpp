@@ -1,14 +1,14 @@
 // decompress_grd_blocks: `body` is snapshotted while attached (copied unless
-// it is an immutable `bytes`) and every `payloads` pair converted before anything is
-// inflated; the blocks inflate detached into an owned vector, which is
-// copied detached into the result bytearray.
+// it is an immutable `bytes`) and every `payloads` pair converted before
+// anything is inflated; the blocks inflate detached straight into the result
+// bytearray, reserved from the capped size hint and grown attached whenever
+// the content outgrows it.
 #include "lib/python.h"  // first: it sets feature macros
 #include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "codecs/byte_vector.h"
 #include "codecs/grid_blocks.h"
 #include "lib/arguments.h"
 #include "lib/compat.h"
@@ -38,7 +38,11 @@ Result<std::vector<BlockLocation>> PayloadsParameter::convert(PyObject* payloads
         PendingError(ExceptionType::type_error, "Can't extract `str` to `Vec`"), parameter);
   }
   if (!PySequence_Check(payloads)) {
-    sequence_abc_type();  // the expected type named in the message
+    // The message needs only the name, but the type is still looked up
+    // and cached on first need: the first mismatch imports
+    // collections.abc, and a lookup that fails ends the call as an internal
+    // fault.
+    (void)sequence_abc_type();
     return with_argument_note(type_mismatch(payloads, "Sequence"), parameter);
   }
   std::vector<BlockLocation> locations;
@@ -81,18 +85,24 @@ Result<Ref> decompress_grd_blocks_impl(BufferView body, std::vector<BlockLocatio
   auto body_bytes = body.snapshot();
   if (!body_bytes) return body_bytes.error();
 
-  auto blocks = run_detached([&] {
-    auto decoded = inflate_grid_blocks(body_bytes->bytes, payloads, size_hint);
+  ResultBytearray content;
+  if (auto started = content.start(); !started) return started.error();
+  // Reserved attached from the capped hint; a refusal is skipped and
+  // growth takes over.
+  (void)content.reserve(grid_content_reservation(body_bytes->bytes, payloads, size_hint));
+  auto blocks = run_detached([&](DetachedSection& section) {
+    content.grow_through(&section);
+    auto decoded = inflate_grid_blocks_into(body_bytes->bytes, payloads, content);
+    content.grow_through(nullptr);
     std::vector<BlockLocation>().swap(payloads);
     return decoded;
   });
   if (!blocks) return decode_failure(blocks.error());
-  auto bytearray = result_bytearray_copy(blocks->content);
+  auto bytearray = content.finish();
   if (!bytearray) return bytearray.error();
-  blocks->content = ByteVector();
   *body_bytes = Snapshot();  // before the view whose memory it may borrow
   body.release();
-  return build_result_tuple(blocks->blocks_decoded, std::move(*bytearray));
+  return build_result_tuple(*blocks, std::move(*bytearray));
 }
 
 }  // namespace native::py

@@ -1,10 +1,7 @@
 #include "lib/python.h"  // first: it sets feature macros
 #include "lib/result_objects.h"
 
-#include <cstring>
-
 #include "codecs/huge_pages.h"
-#include "lib/detached_section.h"
 
 namespace native::py {
 
@@ -20,13 +17,41 @@ Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length) {
   return ResultBytes{std::move(object), {data, static_cast<std::size_t>(length)}};
 }
 
-Result<Ref> result_bytearray_copy(const ByteVector& content) {
-  auto result = create_unwritten_bytearray(content.size());  // the copy writes every byte
-  if (!result) return result.error();
-  if (!content.empty()) {
-    run_detached([&] { std::memcpy(result->bytes.data(), content.data(), content.size()); });
+Result<void> ResultBytearray::start() {
+  object_ = Ref::steal(PyByteArray_FromStringAndSize(nullptr, 0));
+  if (!object_) return fetch_error();
+  data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
+  if (!data_) return fetch_error();
+  return {};
+}
+
+DecodeResult<void> ResultBytearray::resize_attached(std::uint64_t new_capacity) {
+  // new_capacity <= max_capacity, the largest Py_ssize_t.  A refusal leaves
+  // the bytearray as it was; its MemoryError becomes the decoder's
+  // out_of_memory.
+  if (PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(new_capacity)) != 0) {
+    PyErr_Clear();
+    return out_of_memory(Codec::byte_vector);
   }
-  return std::move(result->object);
+  data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
+  capacity_ = new_capacity;
+  advise_huge_pages(data_, static_cast<std::size_t>(new_capacity));
+  return {};
+}
+
+DecodeResult<void> ResultBytearray::reallocate(std::uint64_t new_capacity) {
+  if (section_ == nullptr) return resize_attached(new_capacity);
+  return section_->attached([&] { return resize_attached(new_capacity); });
+}
+
+Result<Ref> ResultBytearray::finish() {
+  if (size_ != capacity_ &&
+      PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(size_)) != 0) {
+    return fetch_error();
+  }
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+  return std::move(object_);
 }
 
 Ref build_result_tuple(std::uint64_t count, Ref bytearray) {

@@ -1,5 +1,6 @@
-// The objects a module function returns: a bytearray created at its final
-// length and filled in place, alone or in a (count, bytearray) tuple.
+// The objects a module function returns: a bytearray filled in place,
+// created at its final length or grown as a decoder fills it, alone or in a
+// (count, bytearray) tuple.
 #pragma once
 
 #include "lib/python.h"  // first: it sets feature macros
@@ -7,6 +8,7 @@
 #include <span>
 
 #include "codecs/byte_vector.h"
+#include "lib/detached_section.h"
 #include "lib/pending_error.h"
 
 namespace native::py {
@@ -22,9 +24,32 @@ struct ResultBytes {
 };
 Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length);
 
-// A result bytearray holding a copy of `content`, made in a detached
-// section (the copy writes every byte).
-Result<Ref> result_bytearray_copy(const ByteVector& content);
+// A result bytearray that a decoder whose output length is unknown writes
+// into directly: the bytearray's length is the capacity, its first size()
+// bytes the content.  It is private until finish() hands it out, so the
+// decoder may fill it detached; growth (PyByteArray_Resize) happens
+// attached, through the detached section the decoder runs in, if any.
+// Dropped without finish(), the bytearray goes with it.
+class ResultBytearray final : public GrowableBytes {
+ public:
+  // Creates the bytearray, empty; the interpreter's error when even that
+  // fails.  Before anything else.
+  Result<void> start();
+
+  // Growth from now on re-attaches through `section`, which must outlive
+  // the decoding; nullptr: the caller is attached.
+  void grow_through(DetachedSection* section) noexcept { section_ = section; }
+
+  // Trims the bytearray to the content and returns it (attached).
+  Result<Ref> finish();
+
+ private:
+  DecodeResult<void> reallocate(std::uint64_t new_capacity) override;
+  DecodeResult<void> resize_attached(std::uint64_t new_capacity);
+
+  Ref object_;
+  DetachedSection* section_ = nullptr;
+};
 
 // (count, bytearray)
 Ref build_result_tuple(std::uint64_t count, Ref bytearray);

@@ -1,6 +1,6 @@
 // zlib_decompress: `data` is snapshotted while attached (copied unless it is
-// an immutable `bytes`), inflated detached into an owned vector, and the
-// vector copied detached into the result bytearray.
+// an immutable `bytes`) and inflated detached straight into the result
+// bytearray, which is grown attached whenever the content outgrows it.
 #include "lib/python.h"  // first: it sets feature macros
 #include "codecs/zlib_stream.h"
 #include "lib/arguments.h"
@@ -15,9 +15,19 @@ Result<Ref> zlib_decompress_impl(BufferView data) {
   auto input = data.snapshot();
   if (!input) return input.error();
 
-  auto inflated = run_detached([&] { return inflate_zlib_stream(input->bytes); });
+  ResultBytearray output;
+  if (auto started = output.start(); !started) return started.error();
+  // The first window attached, so that most streams never re-attach to
+  // grow; a refusal is left to the decoder, which fails the same way.
+  (void)output.reserve(first_inflate_window_length(input->bytes.size()));
+  auto inflated = run_detached([&](DetachedSection& section) {
+    output.grow_through(&section);
+    auto result = inflate_zlib_stream_into(input->bytes, output);
+    output.grow_through(nullptr);
+    return result;
+  });
   if (!inflated) return decode_failure(inflated.error());
-  return result_bytearray_copy(*inflated);
+  return output.finish();
 }
 
 }  // namespace native::py
