@@ -39,7 +39,10 @@ class Corpus {
   ~Corpus() { std::printf("  %-12s %3d seeds\n", dir_.filename().c_str(), count_); }
 
   void add(const Bytes& seed) {
-    if (seed.size() > MAX_SEED_SIZE) throw std::logic_error("seed too large");
+    if (seed.size() > MAX_SEED_SIZE) {
+      throw std::logic_error(dir_.filename().string() + ": seed " + std::to_string(count_) + " too large (" +
+                             std::to_string(seed.size()) + " bytes)");
+    }
     char name[32];
     std::snprintf(name, sizeof name, "seed-%03d", count_++);
     std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
@@ -224,6 +227,59 @@ void zlib_seeds(const fs::path& root) {
   corpus.add(deflate_with(random_bytes(60000, 12), 1));
 }
 
+// `period` random bytes repeated: matches at distance `period` only.
+Bytes periodic(std::size_t size, std::size_t period, std::uint32_t seed) {
+  const Bytes pattern = random_bytes(period, seed);
+  Bytes out(size);
+  for (std::size_t i = 0; i < size; ++i) out[i] = pattern[i % period];
+  return out;
+}
+
+// Little-endian cells of `cell_size` bytes (4: float32 grid, 8: float64
+// channel), a noisy ramp, with runs of one dummy value: blank margins of
+// varying width in rows of 64 cells and, from `blank_row` on, whole rows.
+Bytes with_dummy_runs(std::size_t rows, std::size_t cell_size, std::size_t blank_row,
+                      std::uint32_t seed) {
+  constexpr std::size_t COLUMNS = 64;
+  std::mt19937 random(seed);
+  Bytes out;
+  for (std::size_t row = 0; row < rows; ++row) {
+    const std::size_t left = row >= blank_row ? COLUMNS : random() % 20;
+    const std::size_t right = row >= blank_row ? 0 : random() % 20;
+    for (std::size_t column = 0; column < COLUMNS; ++column) {
+      const bool blank = column < left || column >= COLUMNS - right;
+      std::uint8_t cell[8];
+      if (cell_size == 4) {
+        const float value = blank ? 1.70141e38f : 52000.0f + static_cast<float>(column + random() % 16) * 0.25f;
+        std::memcpy(cell, &value, 4);
+      } else {
+        const double value = blank ? -1.0e32 : 1000.0 + static_cast<double>(row) * 0.125 +
+                                                   static_cast<double>(random() % 64) * 0.001;
+        std::memcpy(cell, &value, 8);
+      }
+      out.insert(out.end(), cell, cell + cell_size);
+    }
+  }
+  return out;
+}
+
+// Contents rich in long matches at short distances: every period of 1 to
+// 16 bytes, dummy runs in grids and channels, zeros.
+std::vector<Bytes> short_distance_contents() {
+  std::vector<Bytes> contents;
+  for (std::size_t period = 1; period <= 16; ++period) {
+    contents.push_back(periodic(600 + 37 * period, period, static_cast<std::uint32_t>(period)));
+  }
+  contents.push_back(with_dummy_runs(24, 4, 18, 21));  // float32 grid, last rows blank
+  contents.push_back(with_dummy_runs(16, 8, 12, 22));  // float64 channel
+  Bytes mixed = periodic(700, 3, 3);                    // a period change mid-stream
+  const Bytes other = periodic(900, 7, 4);
+  mixed.insert(mixed.end(), other.begin(), other.end());
+  mixed.insert(mixed.end(), 2000, 0);
+  contents.push_back(mixed);
+  return contents;
+}
+
 void fast_inflate_seeds(const fs::path& root) {
   Corpus corpus(root, "fast_inflate");
   const std::vector<Bytes> contents = sample_contents();
@@ -243,9 +299,41 @@ void fast_inflate_seeds(const fs::path& root) {
     fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
     corpus.add(concat(seed, deflate_with(content, 6, strategy, -15)));
   }
-  Bytes seed;
-  fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
-  corpus.add(concat(seed, deflate_with(content, 0, Z_DEFAULT_STRATEGY, -15)));
+  auto add_raw = [&](const Bytes& raw) {
+    Bytes seed;
+    fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
+    corpus.add(concat(seed, raw));
+  };
+  add_raw(deflate_with(content, 0, Z_DEFAULT_STRATEGY, -15));
+
+  // Short distances, deflated by the harness (greedy, lazy and RLE
+  // matching, fixed codes), then with a few flips.
+  std::uint32_t flip_seed = 1000;
+  for (const Bytes& sample : short_distance_contents()) {
+    const bool periodic_only = sample.size() < 1500;
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE, Z_FIXED}) {
+      for (int level : {1, 6, 9}) {
+        if (strategy != Z_DEFAULT_STRATEGY && level != 6) continue;
+        if (periodic_only && level == 9) continue;
+        Bytes seed;
+        fz::append_fast_inflate_case_head(seed, false, level, strategy, flip_seed % 5 == 0 ? 1 : 0,
+                                          flip_seed);
+        ++flip_seed;
+        corpus.add(concat(seed, sample));
+      }
+    }
+  }
+  // Long runs: more content than a seed can hold, as raw DEFLATE (a few
+  // hundred bytes each): zeros, one dummy value, short periods.
+  add_raw(deflate_with(Bytes(512 * 1024, 0), 6, Z_DEFAULT_STRATEGY, -15));
+  add_raw(deflate_with(Bytes(512 * 1024, 0), 6, Z_RLE, -15));
+  add_raw(deflate_with(Bytes(300 * 1024, 0), 1, Z_FIXED, -15));
+  add_raw(deflate_with(with_dummy_runs(1024, 4, 64, 23), 6, Z_DEFAULT_STRATEGY, -15));
+  add_raw(deflate_with(with_dummy_runs(512, 8, 32, 24), 9, Z_DEFAULT_STRATEGY, -15));
+  for (std::size_t period : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 12u, 15u, 16u}) {
+    add_raw(deflate_with(periodic(256 * 1024, period, 40 + static_cast<std::uint32_t>(period)), 9,
+                         Z_DEFAULT_STRATEGY, -15));
+  }
 }
 
 // -------------------------------------------------------------- grid blocks
