@@ -787,12 +787,17 @@ def machine_header(module_dir):
     print(f"load:        {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} (1/5/15 min) at start")
 
 
+SECTIONS = ["comparisons", "inflaters", "memory", "scaling", "threads"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="small data, few repetitions; for CI")
     parser.add_argument("--module-dir", default=os.path.join(ROOT, "build", "python"))
     parser.add_argument("--data-tool", default=os.path.join(ROOT, "build-bench", "bench", "native_bench_data"))
     parser.add_argument("--only", metavar="FUNCTION", help="only the rows of this module function")
+    parser.add_argument("--section", action="append", choices=SECTIONS,
+                        help="only this table (repeatable): " + ", ".join(SECTIONS))
     parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
 
@@ -807,6 +812,7 @@ def main():
         return 2
     module_dir = os.path.abspath(args.module_dir)
     quick = args.quick
+    sections = args.section or SECTIONS
     budget = 0.05 if quick else 0.3
     reps = [1, 3] if quick else [3, 50]
     broken = []
@@ -823,172 +829,177 @@ def main():
         else:
             broken += [f"known answers: {f}" for f in check["failures"]]
 
-        # ---------------------------------------------------- comparisons
-        print("\nComparisons: native and alt time = CPU time per call, best of repeated calls;"
-              "\n1st call = the native call in a fresh process (its memory not yet mapped);"
-              "\nratio = alt time / native time; MB/s = output MB (1e6 bytes) per CPU second of"
-              "\nthe native call; peak/out = resident memory growth during a fresh process's"
-              "\nfirst call / output size.\n")
         def wanted(fn):
             return args.only is None or fn == args.only
 
-        sets = [ds for ds in plan(maker, quick) if wanted(ds["function"])]
-        refs_present = set(load_references())
-        native_memory = {}
-        native_first = {}
-        rows = []
-        for ds in sets:
-            fn = ds["function"]
-            for alt in ALTERNATIVES[fn]:
-                job = {"kind": "compare", "module_dir": module_dir, "dataset": ds,
-                       "alternative": alt, "budget": budget, "reps": reps}
-                res = spawn(job)
-                key = (fn, ds["label"], ds["in_size"])
-                if "crashed" in res:
-                    broken.append(f"{fn} {ds['label']}: worker crashed:\n{res['crashed']}")
-                    continue
-                if not res["native_ok"]:
-                    broken.append(f"{fn} {ds['label']}: wrong result {res.get('error') or ''}")
-                if res["alt_ok"] is False:
-                    print(f"warning: alternative {alt} gave a wrong result on {fn} {ds['label']}"
-                          f" {res.get('alt_error', '')}", file=sys.stderr)
-                if key not in native_memory:
-                    mem = spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
-                                 "which": "native"})
-                    native_memory[key] = mem.get("peak")
-                    native_first[key] = mem.get("first")
-                alt_mem = (spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
-                                  "which": alt}).get("peak")
-                           if res["alt_ok"] else None)
-                out_size = ds["out_size"]
-                native_t = res["native"][0] if res["native"] else None
-                alt_t = res["alt"][0] if res["alt"] else None
-                if alt == "reference" and fn not in refs_present:
-                    alt_text = "plain-Python reference (not present yet)"
-                else:
-                    alt_text = ALTERNATIVE_TEXT[alt]
-                rows.append([
-                    fn, ds["label"], size_label(ds["in_size"]), size_label(out_size),
-                    time_label(native_t), time_label(native_first[key]), alt_text, time_label(alt_t),
-                    ratio_label(alt_t / native_t) if native_t and alt_t else "-",
-                    f"{out_size / native_t / 1e6:.0f}" if native_t else "-",
-                    f"{native_memory[key] / out_size:.2f}" if native_memory[key] is not None else "-",
-                    f"{alt_mem / out_size:.2f}" if alt_mem is not None else "-",
-                ])
-        print_table(["function", "data set", "in", "out", "native", "1st call", "alternative",
-                     "alt time", "ratio", "MB/s", "peak/out", "alt peak/out"],
-                    rows, "llrrrrlrrrrr")
+        # ---------------------------------------------------- comparisons
+        if "comparisons" in sections:
+            print("\nComparisons: native and alt time = CPU time per call, best of repeated calls;"
+                  "\n1st call = the native call in a fresh process (its memory not yet mapped);"
+                  "\nratio = alt time / native time; MB/s = output MB (1e6 bytes) per CPU second of"
+                  "\nthe native call; peak/out = resident memory growth during a fresh process's"
+                  "\nfirst call / output size.\n")
+            sets = [ds for ds in plan(maker, quick) if wanted(ds["function"])]
+            refs_present = set(load_references())
+            native_memory = {}
+            native_first = {}
+            rows = []
+            for ds in sets:
+                fn = ds["function"]
+                for alt in ALTERNATIVES[fn]:
+                    job = {"kind": "compare", "module_dir": module_dir, "dataset": ds,
+                           "alternative": alt, "budget": budget, "reps": reps}
+                    res = spawn(job)
+                    key = (fn, ds["label"], ds["in_size"])
+                    if "crashed" in res:
+                        broken.append(f"{fn} {ds['label']}: worker crashed:\n{res['crashed']}")
+                        continue
+                    if not res["native_ok"]:
+                        broken.append(f"{fn} {ds['label']}: wrong result {res.get('error') or ''}")
+                    if res["alt_ok"] is False:
+                        print(f"warning: alternative {alt} gave a wrong result on {fn} {ds['label']}"
+                              f" {res.get('alt_error', '')}", file=sys.stderr)
+                    if key not in native_memory:
+                        mem = spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
+                                     "which": "native"})
+                        native_memory[key] = mem.get("peak")
+                        native_first[key] = mem.get("first")
+                    alt_mem = (spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
+                                      "which": alt}).get("peak")
+                               if res["alt_ok"] else None)
+                    out_size = ds["out_size"]
+                    native_t = res["native"][0] if res["native"] else None
+                    alt_t = res["alt"][0] if res["alt"] else None
+                    if alt == "reference" and fn not in refs_present:
+                        alt_text = "plain-Python reference (not present yet)"
+                    else:
+                        alt_text = ALTERNATIVE_TEXT[alt]
+                    rows.append([
+                        fn, ds["label"], size_label(ds["in_size"]), size_label(out_size),
+                        time_label(native_t), time_label(native_first[key]), alt_text, time_label(alt_t),
+                        ratio_label(alt_t / native_t) if native_t and alt_t else "-",
+                        f"{out_size / native_t / 1e6:.0f}" if native_t else "-",
+                        f"{native_memory[key] / out_size:.2f}" if native_memory[key] is not None else "-",
+                        f"{alt_mem / out_size:.2f}" if alt_mem is not None else "-",
+                    ])
+            print_table(["function", "data set", "in", "out", "native", "1st call", "alternative",
+                         "alt time", "ratio", "MB/s", "peak/out", "alt peak/out"],
+                        rows, "llrrrrlrrrrr")
 
         # ----------------------------------------------------- inflaters
-        print("\nInflaters side by side: native = CPU time per call of the module function;"
-              "\nthe other columns = that inflater's time / native time (above 1: the module"
-              "\nis faster), all timed in one process, one after the other.  zlib_decompress"
-              "\nagainst zlib.decompress, isal_zlib.decompress, zlib_ng.decompress and"
-              "\ndeflate.zlib_decompress given the exact size (libdeflate); grid blocks against"
-              "\na Python loop of out += <inflater>.decompress(view[o:o+n]) over the blocks"
-              "\n(libdeflate given each block's size).  Content compressed by zlib at level 6;"
-              "\n\"period p\": p random bytes repeated; \"grid N% dummy\": the grid with N% of its"
-              "\ncells set to 1.70141e38 in blank margins of varying width at both ends of its rows.\n")
-        rows = []
-        for ds in [d for d in inflaters_plan(maker, quick) if wanted(d["function"])]:
-            res = spawn({"kind": "inflaters", "module_dir": module_dir, "dataset": ds,
-                         "budget": budget, "reps": reps})
-            fn = ds["function"]
-            if "crashed" in res or not res["ok"]:
-                broken.append(f"{fn} {ds['label']} (inflaters): wrong result or crash "
-                              f"{res.get('crashed', '')}")
-                continue
-            times = res["times"]
-            native_t = times["native"]
-            ratios = [ratio_label(times[c] / native_t) if times.get(c) else "-"
-                      for c in INFLATER_COLUMNS]
-            label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}, loop"
-            rows.append([fn, label, size_label(ds["out_size"]), time_label(native_t),
-                         f"{ds['out_size'] / native_t / 1e6:.0f}", *ratios])
-        print_table(["function", "data set", "out", "native", "MB/s", *INFLATER_COLUMNS],
-                    rows, "llrrrrrrr")
+        if "inflaters" in sections:
+            print("\nInflaters side by side: native = CPU time per call of the module function;"
+                  "\nthe other columns = that inflater's time / native time (above 1: the module"
+                  "\nis faster), all timed in one process, one after the other.  zlib_decompress"
+                  "\nagainst zlib.decompress, isal_zlib.decompress, zlib_ng.decompress and"
+                  "\ndeflate.zlib_decompress given the exact size (libdeflate); grid blocks against"
+                  "\na Python loop of out += <inflater>.decompress(view[o:o+n]) over the blocks"
+                  "\n(libdeflate given each block's size).  Content compressed by zlib at level 6;"
+                  "\n\"period p\": p random bytes repeated; \"grid N% dummy\": the grid with N% of its"
+                  "\ncells set to 1.70141e38 in blank margins of varying width at both ends of its rows.\n")
+            rows = []
+            for ds in [d for d in inflaters_plan(maker, quick) if wanted(d["function"])]:
+                res = spawn({"kind": "inflaters", "module_dir": module_dir, "dataset": ds,
+                             "budget": budget, "reps": reps})
+                fn = ds["function"]
+                if "crashed" in res or not res["ok"]:
+                    broken.append(f"{fn} {ds['label']} (inflaters): wrong result or crash "
+                                  f"{res.get('crashed', '')}")
+                    continue
+                times = res["times"]
+                native_t = times["native"]
+                ratios = [ratio_label(times[c] / native_t) if times.get(c) else "-"
+                          for c in INFLATER_COLUMNS]
+                label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}, loop"
+                rows.append([fn, label, size_label(ds["out_size"]), time_label(native_t),
+                             f"{ds['out_size'] / native_t / 1e6:.0f}", *ratios])
+            print_table(["function", "data set", "out", "native", "MB/s", *INFLATER_COLUMNS],
+                        rows, "llrrrrrrr")
 
         # --------------------------------------------------------- memory
-        print("\nMemory: peak/out = growth of the resident high-water mark during the first call"
-              "\nin a fresh process / the output size (for a failing stream: the size the"
-              "\ncontent would have had); 1st call = that call's CPU time; best = best CPU time"
-              "\nof repeated calls; ratio = alternative's best / module's best.  Failing streams:"
-              "\ngrid content cut short (last 1 KiB gone) or damaged 4 KiB before its end; both"
-              "\nsides must fail with the same verdict.\n")
-        rows = []
-        for ds, alt in [(d, a) for d, a in memory_plan(maker, quick) if wanted(d["function"])]:
-            fn, out_size = ds["function"], ds["out_size"]
-            peaks, firsts = {}, {}
-            for which in ("native", alt):
-                mem = spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
-                             "which": which})
-                if "crashed" in mem:
-                    broken.append(f"{fn} {ds['label']} (memory, {which}): worker crashed:\n"
-                                  f"{mem['crashed']}")
-                peaks[which], firsts[which] = mem.get("peak"), mem.get("first")
-            res = spawn({"kind": "compare", "module_dir": module_dir, "dataset": ds,
-                         "alternative": alt, "budget": budget, "reps": [1, 3] if quick else [2, 5]})
-            if "crashed" in res:
-                broken.append(f"{fn} {ds['label']} (memory): worker crashed:\n{res['crashed']}")
-                continue
-            if not res["native_ok"]:
-                broken.append(f"{fn} {ds['label']} (memory): wrong result {res.get('error') or ''}")
-            if res["alt_ok"] is False:
-                print(f"warning: {alt} gave a wrong result on {ds['label']}", file=sys.stderr)
-            native_t = res["native"][0] if res["native"] else None
-            alt_t = res["alt"][0] if res["alt"] else None
+        if "memory" in sections:
+            print("\nMemory: peak/out = growth of the resident high-water mark during the first call"
+                  "\nin a fresh process / the output size (for a failing stream: the size the"
+                  "\ncontent would have had); 1st call = that call's CPU time; best = best CPU time"
+                  "\nof repeated calls; ratio = alternative's best / module's best.  Failing streams:"
+                  "\ngrid content cut short (last 1 KiB gone) or damaged 4 KiB before its end; both"
+                  "\nsides must fail with the same verdict.\n")
+            rows = []
+            for ds, alt in [(d, a) for d, a in memory_plan(maker, quick) if wanted(d["function"])]:
+                fn, out_size = ds["function"], ds["out_size"]
+                peaks, firsts = {}, {}
+                for which in ("native", alt):
+                    mem = spawn({"kind": "memory", "module_dir": module_dir, "dataset": ds,
+                                 "which": which})
+                    if "crashed" in mem:
+                        broken.append(f"{fn} {ds['label']} (memory, {which}): worker crashed:\n"
+                                      f"{mem['crashed']}")
+                    peaks[which], firsts[which] = mem.get("peak"), mem.get("first")
+                res = spawn({"kind": "compare", "module_dir": module_dir, "dataset": ds,
+                             "alternative": alt, "budget": budget, "reps": [1, 3] if quick else [2, 5]})
+                if "crashed" in res:
+                    broken.append(f"{fn} {ds['label']} (memory): worker crashed:\n{res['crashed']}")
+                    continue
+                if not res["native_ok"]:
+                    broken.append(f"{fn} {ds['label']} (memory): wrong result {res.get('error') or ''}")
+                if res["alt_ok"] is False:
+                    print(f"warning: {alt} gave a wrong result on {ds['label']}", file=sys.stderr)
+                native_t = res["native"][0] if res["native"] else None
+                alt_t = res["alt"][0] if res["alt"] else None
 
-            def per_out(peak):
-                return f"{peak / out_size:.2f}" if peak is not None else "-"
-            label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}"
-            rows.append([fn, label, size_label(out_size),
-                         per_out(peaks["native"]), ALTERNATIVE_TEXT[alt], per_out(peaks[alt]),
-                         time_label(firsts["native"]), time_label(firsts[alt]),
-                         time_label(native_t), time_label(alt_t),
-                         ratio_label(alt_t / native_t) if native_t and alt_t else "-"])
-        print_table(["function", "data set", "out", "peak/out", "alternative", "alt peak/out",
-                     "1st call", "alt 1st call", "best", "alt best", "ratio"],
-                    rows, "llrrlrrrrrr")
+                def per_out(peak):
+                    return f"{peak / out_size:.2f}" if peak is not None else "-"
+                label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}"
+                rows.append([fn, label, size_label(out_size),
+                             per_out(peaks["native"]), ALTERNATIVE_TEXT[alt], per_out(peaks[alt]),
+                             time_label(firsts["native"]), time_label(firsts[alt]),
+                             time_label(native_t), time_label(alt_t),
+                             ratio_label(alt_t / native_t) if native_t and alt_t else "-"])
+            print_table(["function", "data set", "out", "peak/out", "alternative", "alt peak/out",
+                         "1st call", "alt 1st call", "best", "alt best", "ratio"],
+                        rows, "llrrlrrrrrr")
 
         # -------------------------------------------------------- scaling
-        print("\nScaling: native CPU time per call and per output byte over sizes spanning >= 100x.\n")
-        rows = []
-        for fn, group in [g for g in scaling_plan(maker, quick) if wanted(g[0])]:
-            res = spawn({"kind": "scaling", "module_dir": module_dir, "datasets": group,
-                         "budget": budget, "reps": reps})
-            if "crashed" in res:
-                broken.append(f"{fn} scaling: worker crashed:\n{res['crashed']}")
-                continue
-            for ds, r in zip(group, res["rows"]):
-                if not r["ok"]:
-                    broken.append(f"{fn} {ds['label']} (scaling): wrong result")
+        if "scaling" in sections:
+            print("\nScaling: native CPU time per call and per output byte over sizes spanning >= 100x.\n")
+            rows = []
+            for fn, group in [g for g in scaling_plan(maker, quick) if wanted(g[0])]:
+                res = spawn({"kind": "scaling", "module_dir": module_dir, "datasets": group,
+                             "budget": budget, "reps": reps})
+                if "crashed" in res:
+                    broken.append(f"{fn} scaling: worker crashed:\n{res['crashed']}")
                     continue
-                t = r["time"][0]
-                rows.append([fn, ds["label"], size_label(ds["in_size"]), size_label(ds["out_size"]),
-                             time_label(t), f"{t / ds['out_size'] * 1e9:.3f}",
-                             f"{ds['out_size'] / t / 1e6:.0f}"])
-        print_table(["function", "data set", "in", "out", "time/call", "ns/out byte", "MB/s"],
-                    rows, "llrrrrr")
+                for ds, r in zip(group, res["rows"]):
+                    if not r["ok"]:
+                        broken.append(f"{fn} {ds['label']} (scaling): wrong result")
+                        continue
+                    t = r["time"][0]
+                    rows.append([fn, ds["label"], size_label(ds["in_size"]), size_label(ds["out_size"]),
+                                 time_label(t), f"{t / ds['out_size'] * 1e9:.3f}",
+                                 f"{ds['out_size'] / t / 1e6:.0f}"])
+            print_table(["function", "data set", "in", "out", "time/call", "ns/out byte", "MB/s"],
+                        rows, "llrrrrr")
 
         # -------------------------------------------------------- threads
-        print("\nThreads: wall time of calls on one thread, and of the same calls on each of two"
-              "\nthreads at once (2 cores); 2T/1T is 1.0 for perfect overlap, 2.0 when serialised.\n")
-        rows = []
-        calls = 1 if quick else 3
-        for ds in [d for d in threads_plan(maker, quick) if wanted(d["function"])]:
-            res = spawn({"kind": "threads", "module_dir": module_dir, "dataset": ds,
-                         "calls": calls, "trials": 2 if quick else 5})
-            fn = ds["function"]
-            if "crashed" in res or not res["ok"]:
-                broken.append(f"{fn} {ds['label']} (threads): wrong result or crash")
-                continue
-            out = ds["out_size"] * calls
-            rows.append([fn, ds["label"], f"{calls} x {size_label(ds['out_size'])}",
-                         time_label(res["one"]), time_label(res["two"]),
-                         f"{res['two'] / res['one']:.2f}",
-                         f"{out / res['one'] / 1e6:.0f}", f"{2 * out / res['two'] / 1e6:.0f}"])
-        print_table(["function", "data set", "per thread", "1 thread", "2 threads", "2T/1T",
-                     "MB/s 1T", "MB/s 2T"], rows, "llrrrrrr")
+        if "threads" in sections:
+            print("\nThreads: wall time of calls on one thread, and of the same calls on each of two"
+                  "\nthreads at once (2 cores); 2T/1T is 1.0 for perfect overlap, 2.0 when serialised.\n")
+            rows = []
+            calls = 1 if quick else 3
+            for ds in [d for d in threads_plan(maker, quick) if wanted(d["function"])]:
+                res = spawn({"kind": "threads", "module_dir": module_dir, "dataset": ds,
+                             "calls": calls, "trials": 2 if quick else 5})
+                fn = ds["function"]
+                if "crashed" in res or not res["ok"]:
+                    broken.append(f"{fn} {ds['label']} (threads): wrong result or crash")
+                    continue
+                out = ds["out_size"] * calls
+                rows.append([fn, ds["label"], f"{calls} x {size_label(ds['out_size'])}",
+                             time_label(res["one"]), time_label(res["two"]),
+                             f"{res['two'] / res['one']:.2f}",
+                             f"{out / res['one'] / 1e6:.0f}", f"{2 * out / res['two'] / 1e6:.0f}"])
+            print_table(["function", "data set", "per thread", "1 thread", "2 threads", "2T/1T",
+                         "MB/s 1T", "MB/s 2T"], rows, "llrrrrrr")
     finally:
         shutil.rmtree(directory, ignore_errors=True)
 
