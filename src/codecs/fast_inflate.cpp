@@ -1,3 +1,9 @@
+// The table layout follows libdeflate's decompressor: one 32-bit entry per
+// table index, whose low byte is the number of bits the entry consumes
+// (codeword plus extra bits), so that one shift and one subtraction consume
+// a symbol; literals flagged in the top bit, so the hot loop tests one bit.
+// Subtables for codewords longer than the root follow the root, as in
+// zlib's inflate_table, whose `enough` bounds give the table lengths.
 #include "codecs/fast_inflate.h"
 
 #include <libdeflate.h>
@@ -30,7 +36,17 @@ constexpr u32 ENTRY_INVALID = 0x1000;
 constexpr unsigned LITLEN_ROOT_BITS = 11;
 constexpr unsigned DIST_ROOT_BITS = 8;
 constexpr unsigned PRECODE_ROOT_BITS = 7;
+constexpr unsigned FIXED_LITLEN_ROOT_BITS = 9;  // the fixed code's longest codeword
 constexpr unsigned MAX_CODE_LENGTH = 15;
+constexpr unsigned MAX_LENGTH_EXTRA_BITS = 5;
+constexpr unsigned MAX_DIST_EXTRA_BITS = 13;
+constexpr unsigned MAX_MATCH_LENGTH = 258;
+
+// build_table notes the subtable width of each root prefix in a scratch
+// array as wide as the widest root.
+constexpr unsigned SCRATCH_ROOT_BITS = LITLEN_ROOT_BITS;
+static_assert(DIST_ROOT_BITS <= SCRATCH_ROOT_BITS && PRECODE_ROOT_BITS <= SCRATCH_ROOT_BITS &&
+              FIXED_LITLEN_ROOT_BITS <= SCRATCH_ROOT_BITS);
 
 // zlib's limits: more length or distance codes are "too many length or
 // distance symbols"; 286/287 and distances 30/31 of the fixed code are
@@ -98,9 +114,10 @@ inline u32 reverse_bits(u32 code, u32 length) {
 // that real encoders never write; those are left to zlib.
 // The root index is `max_root_bits` wide, or narrower when `shrink_root`
 // and no codeword is that long.
+template <unsigned max_root_bits>
 bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned symbol_count,
-                 const u32* symbol_entries, unsigned max_root_bits, bool shrink_root,
-                 unsigned& root_bits) {
+                 const u32* symbol_entries, bool shrink_root, unsigned& root_bits) {
+  static_assert(max_root_bits <= SCRATCH_ROOT_BITS, "sub_bits is too narrow for this root");
   unsigned count[MAX_CODE_LENGTH + 1] = {};
   for (unsigned s = 0; s < symbol_count; ++s) ++count[lens[s]];
   int left = 1;
@@ -126,7 +143,7 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
 
   // Short codes straight into the root; for long ones, note the widest
   // subtable each root prefix needs.
-  u8 sub_bits[u32{1} << LITLEN_ROOT_BITS];
+  u8 sub_bits[u32{1} << SCRATCH_ROOT_BITS];
   bool any_long = false;
   for (unsigned s = 0; s < symbol_count; ++s) {
     const unsigned len = lens[s];
@@ -180,7 +197,7 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
 
 // The fixed code's tables, built once.
 struct FixedTables {
-  u32 litlen[u32{1} << 9];
+  u32 litlen[u32{1} << FIXED_LITLEN_ROOT_BITS];
   u32 dist[u32{1} << DIST_ROOT_BITS];
   unsigned litlen_root = 0;
   unsigned dist_root = 0;
@@ -191,9 +208,10 @@ struct FixedTables {
     std::fill(lens + 144, lens + 256, 9);
     std::fill(lens + 256, lens + 280, 7);
     std::fill(lens + 280, lens + 288, 8);
-    build_table(litlen, std::size(litlen), lens, 288, SYMBOLS.litlen, 9, true, litlen_root);
+    build_table<FIXED_LITLEN_ROOT_BITS>(litlen, std::size(litlen), lens, 288, SYMBOLS.litlen, true,
+                                        litlen_root);
     std::fill(lens, lens + 32, 5);
-    build_table(dist, std::size(dist), lens, 32, SYMBOLS.dist, DIST_ROOT_BITS, false, dist_root);
+    build_table<DIST_ROOT_BITS>(dist, std::size(dist), lens, 32, SYMBOLS.dist, false, dist_root);
   }
 };
 
@@ -208,12 +226,143 @@ inline void copy8(u8* dst, const u8* src) {
   std::memcpy(dst, &v, 8);
 }
 
-// Input the fast loop may read in one iteration: three word refills of
-// 8 bytes, each advancing at most 7.
+inline void copy16(u8* dst, const u8* src) {
+  u8 v[16];
+  std::memcpy(v, src, 16);
+  std::memcpy(dst, v, 16);
+}
+
+// A match whose offset is shorter than the match repeats its first
+// `offset` bytes.  Copied 16 bytes at a time, each load would wait for the
+// store before it; below 32, a pattern of 16 or 32 bytes stored every
+// PATTERN_STRIDE bytes (the largest multiple of the offset up to the
+// pattern's width) writes it with no store waiting for another.  Below 8
+// the pattern is built in registers: the multiplier spreads the offset's
+// bytes over a word (the copies do not overlap, so the product is their
+// union), and the second word continues the first.
+constexpr std::array<u64, 8> make_pattern_multipliers() {
+  std::array<u64, 8> multipliers{};
+  for (unsigned offset = 1; offset < 8; ++offset) {
+    for (unsigned shift = 0; shift < 64; shift += 8 * offset) multipliers[offset] |= u64{1} << shift;
+  }
+  return multipliers;
+}
+constexpr std::array<u64, 8> PATTERN_MULTIPLIER = make_pattern_multipliers();
+constexpr std::array<u8, 32> make_pattern_strides() {
+  std::array<u8, 32> strides{};
+  for (unsigned offset = 1; offset < 32; ++offset) {
+    const unsigned width = offset < 16 ? 16 : 32;
+    strides[offset] = static_cast<u8>(width - width % offset);
+  }
+  return strides;
+}
+constexpr std::array<u8, 32> PATTERN_STRIDE = make_pattern_strides();
+// Below 8: where in the pattern the second word starts, in bits.
+constexpr std::array<u8, 8> make_continue_shifts() {
+  std::array<u8, 8> shifts{};
+  for (unsigned offset = 1; offset < 8; ++offset) shifts[offset] = static_cast<u8>(8 * (8 % offset));
+  return shifts;
+}
+constexpr std::array<u8, 8> PATTERN_CONTINUE_SHIFT = make_continue_shifts();
+
+// Stores `width` bytes of `pattern` from dst on, every `stride` bytes,
+// until the match's end; at most width - 1 bytes past it.
+template <std::size_t width>
+inline void store_pattern(u8* dst, const u8* stop, const u8* pattern, std::size_t stride) {
+  u8 held[width];
+  std::memcpy(held, pattern, width);
+  do {
+    std::memcpy(dst, held, width);
+    dst += stride;
+  } while (dst < stop);
+}
+
+// Stores past a match's end: a 32-byte pattern store starts before it.
+constexpr std::ptrdiff_t COPY_OVERSHOOT = 31;
+
+// Writes the `length` bytes of a match `offset` bytes back at dst, with
+// COPY_OVERSHOOT bytes of room after them (which it may overwrite).
+inline void copy_match(u8* dst, u32 offset, u32 length) {
+  const u8* src = dst - offset;
+  u8* const stop = dst + length;
+  if (offset >= 32) {
+    // Sequential 16-byte copies read only bytes already written, at
+    // least two stores back; most matches take one.
+    copy16(dst, src);
+    while (dst + 16 < stop) {
+      dst += 16;
+      src += 16;
+      copy16(dst, src);
+    }
+  } else if (offset >= 8) {
+    // After one copy of half the pattern's width, the bytes at src
+    // are the pattern; a match up to the width needs only the chained
+    // copy.
+    if (offset >= 16) {
+      copy16(dst, src);
+      if (length > 16) {
+        if (length <= 32) {
+          copy16(dst + 16, src + 16);
+        } else {
+          store_pattern<32>(dst, stop, src, PATTERN_STRIDE[offset]);
+        }
+      }
+    } else {
+      copy8(dst, src);
+      if (length > 8) {
+        if (length <= 16) {
+          copy8(dst + 8, src + 8);
+        } else {
+          store_pattern<16>(dst, stop, src, PATTERN_STRIDE[offset]);
+        }
+      }
+    }
+  } else {
+    // Runs, interleaved values and blank grid cells.  A run's byte
+    // is loaded alone: a wider load would straddle the stores of the
+    // match before and wait for both.
+    const u64 first = offset == 1 ? u64{*src} * PATTERN_MULTIPLIER[1]
+                                  : (load_u64le(src) & low_bits(8 * offset)) *
+                                        PATTERN_MULTIPLIER[offset];
+    const unsigned shift = PATTERN_CONTINUE_SHIFT[offset];
+    const u64 second = (first >> shift) | (first << (8 * offset - shift));
+    u8 pattern[16];
+    std::memcpy(pattern, &first, 8);
+    std::memcpy(pattern + 8, &second, 8);
+    store_pattern<16>(dst, stop, pattern, PATTERN_STRIDE[offset]);
+  }
+}
+
+// The refill loads 8 bytes and advances at most 7 (never past a byte it has
+// not yet used); an iteration of the fast loop refills at most three times
+// (at its top, after two literals, after a length).
+constexpr unsigned REFILL_LOAD = 8;
+constexpr unsigned REFILL_ADVANCE_MAX = 7;
+constexpr unsigned REFILLS_PER_ITERATION = 3;
 constexpr std::ptrdiff_t FAST_INPUT_ROOM = 32;
-// Output the fast loop may write in one iteration: three literals, then the
-// longest match with the 8-byte copy's overshoot, and some slack.
-constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 3 + 258 + 8 + 11;
+static_assert(FAST_INPUT_ROOM >= REFILLS_PER_ITERATION * REFILL_ADVANCE_MAX + REFILL_LOAD);
+// One iteration writes at most two literals and a match, or three literals.
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + MAX_MATCH_LENGTH + COPY_OVERSHOOT;
+static_assert(FAST_OUTPUT_ROOM >= 3);
+
+// A refill leaves at least this many bits in the buffer.  The fast loop's
+// bit budget: three literals (root entries only) and the next lookup; a
+// length with its extra bits and the distance lookup; a distance with its
+// extra bits and the next lookup.
+constexpr unsigned REFILL_MIN_BITS = 56;
+static_assert(3 * LITLEN_ROOT_BITS + LITLEN_ROOT_BITS <= REFILL_MIN_BITS);
+static_assert(MAX_CODE_LENGTH + MAX_LENGTH_EXTRA_BITS + DIST_ROOT_BITS <= REFILL_MIN_BITS);
+static_assert(MAX_CODE_LENGTH + MAX_DIST_EXTRA_BITS + LITLEN_ROOT_BITS <= REFILL_MIN_BITS);
+
+// Tops up the bit buffer from a whole word at `next` (8 readable bytes):
+// afterwards it holds REFILL_MIN_BITS to 63 valid bits.  Only the low 6
+// bits of `bitsleft` are read, so the fast loop may leave garbage above
+// them.
+inline void refill_word(const u8*& next, u64& bitbuf, u32& bitsleft) {
+  bitbuf |= load_u64le(next) << (bitsleft & 63);
+  next += REFILL_ADVANCE_MAX - ((bitsleft >> 3) & 7);
+  bitsleft |= REFILL_MIN_BITS;
+}
 
 // The input bit stream.  bitbuf holds bitsleft valid bits (at most 63);
 // the bits above them are either zero or the next input bits, so OR-ing
@@ -223,25 +372,19 @@ struct BitReader {
   const u8* next;
   const u8* end;
   u64 bitbuf = 0;
-  unsigned bitsleft = 0;
+  u32 bitsleft = 0;
   unsigned overread = 0;
 };
-
-inline void refill_word(const u8*& next, u64& bitbuf, unsigned& bitsleft) {
-  bitbuf |= load_u64le(next) << bitsleft;
-  next += (63 - bitsleft) >> 3;
-  bitsleft |= 56;  // now 56..63
-}
 
 // At least 56 bits, zero bytes past the end included; false once more
 // than eight zero bytes were needed, i.e. bits past the end were consumed
 // (zlib: incomplete).
 inline bool refill(BitReader& r) {
-  if (r.end - r.next >= 8) {
+  if (r.end - r.next >= REFILL_LOAD) {
     refill_word(r.next, r.bitbuf, r.bitsleft);
     return true;
   }
-  while (r.bitsleft < 56) {
+  while (r.bitsleft < REFILL_MIN_BITS) {
     if (r.next != r.end) {
       r.bitbuf |= u64{*r.next++} << r.bitsleft;
     } else if (++r.overread > 8) {
@@ -291,7 +434,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
   const u8* in_next = reader.next;
   const u8* const in_end = reader.end;
   u64 bitbuf = reader.bitbuf;
-  unsigned bitsleft = reader.bitsleft;
+  u32 bitsleft = reader.bitsleft;
   u8* out_next = out.next;
   u8* const out_end = out.end;
   const u8* const out_begin = out.begin;
@@ -304,59 +447,54 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
 
   // The fast loop: no bounds checks within an iteration, as the room
   // constants cover its worst case.  Each iteration starts with a word
-  // refill (at least 56 bits) and the litlen entry of the next bits already
-  // looked up, so that the lookup overlaps the previous match copy.
-  //
-  // Bit budget: main-table literals take at most 11 bits, so three leave
-  // 23, enough for the next lookup; a length takes at most 15 + 5 bits, a
-  // refill follows, then a distance takes at most 15 + 13 and leaves 28.
+  // refill and the litlen entry of the next bits already looked up, so
+  // that the lookup overlaps the previous match copy; the bit budget above
+  // REFILL_MIN_BITS says when the next refill is due.
   //
   // Within the loop `bitsleft` carries garbage above its low byte: whole
   // entries are subtracted, and only the low byte is ever read.
   if (in_end - in_next >= FAST_INPUT_ROOM && out_end - out_next >= FAST_OUTPUT_ROOM) {
     const u8* const in_fast_end = in_end - FAST_INPUT_ROOM;
     const u8* const out_fast_end = out_end - FAST_OUTPUT_ROOM;
-#define NATIVE_REFILL()                                   \
-  do {                                                    \
-    bitbuf |= load_u64le(in_next) << (bitsleft & 63);      \
-    in_next += 7 - ((bitsleft >> 3) & 7);                 \
-    bitsleft |= 56;                                       \
-  } while (0)
-#define NATIVE_CONSUME(entry) (bitbuf >>= static_cast<u8>(entry), bitsleft -= (entry))
-    NATIVE_REFILL();
+    const auto consume_entry = [&](u32 entry) {
+      bitbuf >>= static_cast<u8>(entry);
+      bitsleft -= entry;
+    };
+    refill_word(in_next, bitbuf, bitsleft);
     u32 entry = litlen[bitbuf & litlen_mask];
     for (;;) {
-      NATIVE_REFILL();  // adds bits above the buffered ones: `entry` stays valid
+      // Adds bits above the buffered ones: `entry` stays valid.
+      refill_word(in_next, bitbuf, bitsleft);
       if (entry & ENTRY_LITERAL) {
-        NATIVE_CONSUME(entry);
+        consume_entry(entry);
         *out_next++ = static_cast<u8>(entry >> 16);
         entry = litlen[bitbuf & litlen_mask];
         if (entry & ENTRY_LITERAL) {
-          NATIVE_CONSUME(entry);
+          consume_entry(entry);
           *out_next++ = static_cast<u8>(entry >> 16);
           entry = litlen[bitbuf & litlen_mask];
           if (entry & ENTRY_LITERAL) {
-            NATIVE_CONSUME(entry);
+            consume_entry(entry);
             *out_next++ = static_cast<u8>(entry >> 16);
             entry = litlen[bitbuf & litlen_mask];
             goto next_iteration;
           }
         }
-        NATIVE_REFILL();
+        refill_word(in_next, bitbuf, bitsleft);
       }
       if (entry & ENTRY_EXCEPTIONAL) {
         if (entry & ENTRY_SUBTABLE) {
-          NATIVE_CONSUME(entry);
+          consume_entry(entry);
           entry = litlen[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
           if (entry & ENTRY_LITERAL) {
-            NATIVE_CONSUME(entry);
+            consume_entry(entry);
             *out_next++ = static_cast<u8>(entry >> 16);
             entry = litlen[bitbuf & litlen_mask];
             goto next_iteration;
           }
         }
         if (entry & ENTRY_END_OF_BLOCK) {
-          NATIVE_CONSUME(entry);
+          consume_entry(entry);
           end = BlockEnd::end_of_block;
           goto done;
         }
@@ -364,63 +502,36 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
       }
       {
         u64 saved = bitbuf;
-        NATIVE_CONSUME(entry);
+        consume_entry(entry);
         // Bits 12-15 of a length or distance entry are clear: the shift is
         // the codeword length.
         const u32 length = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
                                                             static_cast<u8>(entry >> 8));
-        // At least 36 bits remain: the distance lookup goes first, so that
-        // it does not wait for the refill, which leaves its low bits alone.
+        // The distance lookup goes before the refill, so that it does not
+        // wait for it; the refill leaves the low bits alone.
         entry = dist[bitbuf & dist_mask];
-        NATIVE_REFILL();
+        refill_word(in_next, bitbuf, bitsleft);
         if (entry & ENTRY_EXCEPTIONAL) {
           if (entry & ENTRY_SUBTABLE) {
-            NATIVE_CONSUME(entry);
+            consume_entry(entry);
             entry = dist[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
           }
           if (entry & ENTRY_INVALID) goto done;
         }
         saved = bitbuf;
-        NATIVE_CONSUME(entry);
+        consume_entry(entry);
         const u32 offset = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
                                                             static_cast<u8>(entry >> 8));
         // zlib: "invalid distance too far back".
         if (offset > static_cast<std::size_t>(out_next - out_begin)) goto done;
         entry = litlen[bitbuf & litlen_mask];
-        u8* dst = out_next;
-        const u8* src = out_next - offset;
-        u8* const stop = out_next + length;
-        if (offset >= 8) {
-          // Sequential 8-byte copies read only bytes already written.  Short
-          // matches take one copy: a second one would read bytes the first
-          // just wrote, which stalls store forwarding.
-          copy8(dst, src);
-          if (length > 8) {
-            do {
-              dst += 8;
-              src += 8;
-              copy8(dst, src);
-            } while (dst + 8 < stop);
-          }
-        } else if (offset == 1) {
-          const u64 repeated = u64{*src} * 0x0101010101010101u;
-          do {
-            std::memcpy(dst, &repeated, 8);
-            dst += 8;
-          } while (dst < stop);
-        } else {
-          do {
-            *dst++ = *src++;
-          } while (dst < stop);
-        }
-        out_next = stop;
+        copy_match(out_next, offset, length);
+        out_next += length;
       }
     next_iteration:
       if (in_next > in_fast_end || out_next > out_fast_end) break;
     }
     bitsleft &= 0xff;
-#undef NATIVE_CONSUME
-#undef NATIVE_REFILL
   }
 
   // The checked loop, one symbol at a time, near the end of the input or
@@ -475,8 +586,14 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
         end = BlockEnd::needs_room;
         break;
       }
-      const u8* src = out_next - offset;
-      for (u32 i = 0; i < length; ++i) out_next[i] = src[i];
+      if (static_cast<std::size_t>(out_end - out_next) - length >= COPY_OVERSHOOT) {
+        // The last FAST_INPUT_ROOM bytes of a highly compressed stream can
+        // hold tens of kilobytes of long runs.
+        copy_match(out_next, offset, length);
+      } else {
+        const u8* src = out_next - offset;
+        for (u32 i = 0; i < length; ++i) out_next[i] = src[i];
+      }
       out_next += length;
     }
     reader = r;
@@ -566,8 +683,8 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
         consume(reader, 3);
       }
       unsigned precode_root;
-      if (!build_table(precode_table_, PRECODE_TABLE_LENGTH, precode_lens, 19, SYMBOLS.precode,
-                       PRECODE_ROOT_BITS, true, precode_root)) {
+      if (!build_table<PRECODE_ROOT_BITS>(precode_table_, PRECODE_TABLE_LENGTH, precode_lens, 19,
+                                          SYMBOLS.precode, true, precode_root)) {
         return decline();
       }
       const unsigned total = litlen_count + dist_count;
@@ -600,10 +717,10 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       }
       if (lens_[256] == 0) return decline();  // zlib: "missing end-of-block"
       unsigned litlen_root, dist_root;
-      if (!build_table(litlen_table_, LITLEN_TABLE_LENGTH, lens_, litlen_count, SYMBOLS.litlen,
-                       LITLEN_ROOT_BITS, true, litlen_root) ||
-          !build_table(dist_table_, DIST_TABLE_LENGTH, lens_ + litlen_count, dist_count,
-                       SYMBOLS.dist, DIST_ROOT_BITS, false, dist_root)) {
+      if (!build_table<LITLEN_ROOT_BITS>(litlen_table_, LITLEN_TABLE_LENGTH, lens_, litlen_count,
+                                         SYMBOLS.litlen, true, litlen_root) ||
+          !build_table<DIST_ROOT_BITS>(dist_table_, DIST_TABLE_LENGTH, lens_ + litlen_count,
+                                       dist_count, SYMBOLS.dist, false, dist_root)) {
         return decline();
       }
       block = {litlen_table_, low_bits(litlen_root), dist_table_};
