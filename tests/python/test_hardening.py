@@ -1,6 +1,7 @@
 """Hostile inputs and threads: mutated valid inputs against the plain-Python
 models, concurrent calls against sequential ones, inputs mutated by another
 thread while a call runs, and bounded memory for hostile sizes."""
+import os
 import random
 import subprocess
 import sys
@@ -14,7 +15,8 @@ import _native
 import lzrw1_reference as lz
 import zlib_reference as zr
 
-MUTATION_EXAMPLES = settings(max_examples=1500)
+# Fewer under emulation (tools/emulated-venv), as for every property test.
+MUTATION_EXAMPLES = settings(max_examples=150 if os.environ.get("NATIVE_EMULATOR") else 1500)
 
 
 def outcome(call, *args):
