@@ -54,8 +54,13 @@ build:
 demo: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) tools/demo.py
 
+# $(call summarised,command,n): the command's last n lines when it passes,
+# all of its output when it fails (a tail could hide the failing test).
+summarised = out=$$($(1) 2>&1); status=$$?; \
+	if [ $$status = 0 ]; then tail -n $(2) <<<"$$out"; else echo "$$out"; fi; exit $$status
+
 test-cpp: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) | tail -n 25
+	@cd $(BUILD) && $(call summarised,ctest --output-on-failure -j $(JOBS),3)
 
 # GoogleTest and clang for the targets that need no interpreter.
 host-packages:
@@ -73,10 +78,18 @@ test-fuzz-short: host-packages
 test-bench-quick: build
 	PYTHON_FOR_TOOLS=$(PY) tools/run-bench --quick
 
+# The debug-interpreter runs.  Without one they are skipped, except where
+# one must be there: under CI=true, and when the build fetched the
+# interpreters itself (no PYTHON), which fetches the debug build too.
+dbg_required = $(if $(filter true,$(CI)),CI=true,$(if $(PYTHON),,the fetched interpreters include it))
+debug_run = if [ -x $(PY_DBG) ]; then \
+	  $(call summarised,env PYTHONPATH=$(MODULE_DIR) $(PY_DBG) -m pytest -q -p no:cacheprovider $(1),2); \
+	elif [ -n "$(dbg_required)" ]; then \
+	  echo "no debug interpreter at $(PY_DBG) ($(dbg_required)): $(2) failed" >&2; exit 1; \
+	else echo "no debug interpreter: $(2) skipped"; fi
+
 test-refcount: build
-	@if [ -x $(PY_DBG) ]; then \
-	  PYTHONPATH=$(MODULE_DIR) $(PY_DBG) -m pytest -q -p no:cacheprovider tests/python/test_refcount.py | tail -n 5; \
-	else echo "no debug interpreter: reference-count run skipped"; fi
+	@$(call debug_run,tests/python/test_refcount.py,reference-count run)
 
 # The venv interpreters of OLDER_PYTHONS, oldest first.
 older_pythons = for p in $(OLDER_PYTHONS); do \
@@ -93,9 +106,7 @@ build-abi3:
 
 # Eight threads calling every function at once, on the debug interpreter.
 test-stress: build
-	@if [ -x $(PY_DBG) ]; then \
-	  PYTHONPATH=$(MODULE_DIR) $(PY_DBG) -m pytest -q -p no:cacheprovider tests/python/test_thread_stress.py | tail -n 5; \
-	else echo "no debug interpreter: thread stress run skipped"; fi
+	@$(call debug_run,tests/python/test_thread_stress.py,thread stress run)
 
 ifeq ($(strip $(OLDER_PYTHONS)),)
 test-python-older:
