@@ -197,8 +197,9 @@ ExporterSection::~ExporterSection() = default;
 
 namespace {
 
-// Unsigned bytes: "B", "c", or one of them after a byte-order mark that
-// every single-byte item reads the same under.
+// The accepted item formats: none (the buffer protocol's "B"), "B", "c",
+// and "@B", "=B", ">B", "@c", "=c", ">c".  Every other format is refused,
+// "<B", "!B" and the empty string included.
 bool is_u8_format(const char* format) {
   if (!format) return true;
   auto is_item = [](char c) { return c == 'B' || c == 'c'; };

@@ -29,14 +29,14 @@ constexpr const char ZLIB_DECOMPRESS_DOC[] =
     "Decompress the raw zlib stream of a DB_COMP_SIZE blob into a new, writable\n"
     "bytearray.\n\n"
     "The output size cannot be worked out in advance (the blob header's row\n"
-    "count is not filled in for compressed blobs), so the stream is inflated\n"
-    "into a growable buffer owned by the module and copied into the bytearray\n"
-    "once at the end. Inflation stops at the real end of the deflate stream;\n"
+    "count is not filled in for compressed blobs), so the result grows as the\n"
+    "stream is inflated. Inflation stops at the real end of the deflate stream;\n"
     "trailing padding after it is ignored. Raises ValueError for a corrupt or\n"
     "incomplete stream.\n\n"
-    "Both the inflation and the final copy run with the interpreter lock\n"
-    "released: the input is the function's own copy of `data`, and the target\n"
-    "bytearray is not visible to Python before it is filled.\n"
+    "`data` is read in place when it is an exact bytes object, which cannot\n"
+    "change; any other buffer is copied first, with the interpreter lock held.\n"
+    "The stream is inflated straight into the result with the lock released:\n"
+    "the bytearray is not visible to Python before it is returned.\n"
     "decode_fixed_width_strings_ucs4 is the one function that cannot release the\n"
     "lock, because it reads its input in place from a buffer that may belong to\n"
     "a live, mutable object.";
@@ -87,8 +87,9 @@ constexpr const char DECOMPRESS_GRD_BLOCKS_DOC[] =
     "holds what the blocks before it produced and n_blocks_decoded is smaller\n"
     "than the number of payloads, which tells the caller to warn. A block is\n"
     "all-or-nothing, so a failing block never leaves a partial tail.\n\n"
-    "The loop and the final copy run with the interpreter lock released; `body`\n"
-    "is copied up front.";
+    "The loop runs with the interpreter lock released, inflating each block\n"
+    "straight into the result. An exact bytes `body`, which cannot change, is\n"
+    "read in place; any other buffer is copied first, with the lock held.";
 
 constexpr const char DECODE_FIXED_WIDTH_STRINGS_UCS4_DOC[] =
     "decode_fixed_width_strings_ucs4(data, width, count)\n--\n\n"
