@@ -4,15 +4,21 @@
 #                   short run of every fuzzer, the quick benchmark check, the
 #                   reference-count and thread-stress runs on the debug
 #                   interpreter, pytest against the abi3 build on the
-#                   older interpreters, the release-wheel audit (both wheels
-#                   built from the tree with zig, repaired, checked), then
-#                   pytest (last, for its summary)
+#                   older interpreters, the release-wheel audit (the four
+#                   wheels built from the tree with zig, repaired, checked,
+#                   the aarch64 ones imported under qemu-user), then pytest
+#                   (last, for its summary)
 # make build-abi3   the abi3 build for CPython 3.12 to 3.14 (build-abi3/python)
 # make bench        the full benchmark table (bench-quick: a smoke run)
 # make fuzz         every fuzzer for FUZZ_SECONDS (default 300) seconds
-# make wheels       the release files in dist/: the sdist and both manylinux
-#                   wheels built from it, audited, then each installed into
-#                   fresh venvs of 3.15 and OLDER_PYTHONS and tested there
+# make wheels       the release files in dist/: the sdist and the manylinux
+#                   wheels built from it for x86-64 and aarch64, audited,
+#                   then each installed into fresh venvs and tested there:
+#                   on 3.15 and OLDER_PYTHONS, and under qemu-user on
+#                   Debian's arm64 3.15 and 3.13
+# ARCHES="x86_64 aarch64" are the machines the release wheels are built for
+# (aarch64 is cross-built against a sysroot of Debian's arm64 packages and
+# tested under qemu-user).  With PYTHON given it defaults to this machine.
 # PYTHON=/path/to/python3.15 uses that interpreter instead of fetching one;
 # nothing is then installed on the system (missing host packages are named).
 # OLDER_PYTHONS="3.14 3.13 /path/to/python3.12" are the interpreters the abi3
@@ -37,6 +43,7 @@ CMAKE   ?= cmake
 MODULE_DIR := $(abspath $(BUILD))/python
 CI_FUZZ_SECONDS ?= 25
 OLDER_PYTHONS ?= $(if $(PYTHON),,3.14 3.13)
+ARCHES ?= $(if $(PYTHON),$(shell uname -m),x86_64 aarch64)
 BUILD_ABI3 ?= build-abi3
 
 .PHONY: all host-packages demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short \
@@ -122,7 +129,8 @@ endif
 
 # The release wheels with the Makefile's interpreters (no OLDER_PYTHONS: no
 # 3.12+ wheel).
-release_env = $(if $(PYTHON),PYTHON='$(PYTHON)') OLDER_PYTHONS='$(strip $(OLDER_PYTHONS))'
+release_env = $(if $(PYTHON),PYTHON='$(PYTHON)') OLDER_PYTHONS='$(strip $(OLDER_PYTHONS))' \
+	ARCHES='$(strip $(ARCHES))'
 
 test-wheels-quick:
 	$(release_env) tools/build-release-wheels --quick
