@@ -7,12 +7,15 @@
 // more lenient decoder) inflates from it, and the original one, so that a
 // checksum mismatch does not hide a decoder that takes what zlib rejects.
 //
+// The output already holds a few bytes, and its room is one byte or, as a
+// size hint makes it, zlib's content size exactly, one more or one less.
 // Whenever the fast inflater reports success, zlib must succeed with the
 // same content; when it declines, the output vector must be as it was.  The
 // full routine (fast path, then zlib) must end as zlib does.
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -86,14 +89,20 @@ std::uint32_t adler_of(const Bytes& content) {
   return static_cast<std::uint32_t>(adler32(1, content.data(), static_cast<uInt>(content.size())));
 }
 
-void compare(const Bytes& stream, unsigned prefix) {
+void compare(const Bytes& stream, unsigned prefix, OutputRoom room) {
   const Inflated reference = reference_inflate(stream, MAX_CONTENT);
   if (reference.end == InflateEnd::too_large) return;
 
-  // The fast path alone, appending after `prefix` bytes already there.
+  // The fast path alone, appending after `prefix` bytes already there, with
+  // the room chosen around the size of zlib's content.
   static FastInflater fast_inflater;  // reused, as the grid loop does
   ByteVector output;
-  FUZZ_CHECK(output.grow(prefix + 1));
+  const std::uint64_t exact = prefix + reference.content.size();
+  std::uint64_t capacity = prefix + 1;
+  if (room == OutputRoom::exact) capacity = exact;
+  if (room == OutputRoom::exact_plus_one) capacity = exact + 1;
+  if (room == OutputRoom::exact_less_one && exact > prefix) capacity = exact - 1;
+  FUZZ_CHECK(output.reserve(std::max<std::uint64_t>(capacity, 1)));
   std::memset(output.spare().data(), 'p', prefix);
   output.commit(prefix);
   if (fast_inflater.inflate_into(stream, output) == FastInflate::inflated) {
@@ -145,10 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
-  if (const auto content = zlib_raw_content(raw)) compare(wrap(raw, adler_of(*content)), c.prefix);
+  if (const auto content = zlib_raw_content(raw)) compare(wrap(raw, adler_of(*content)), c.prefix, c.room);
   if (const auto content = libdeflate_raw_content(raw)) {
-    compare(wrap(raw, adler_of(*content)), c.prefix);
+    compare(wrap(raw, adler_of(*content)), c.prefix, c.room);
   }
-  compare(wrap(raw, original_adler), c.prefix);
+  compare(wrap(raw, original_adler), c.prefix, c.room);
   return 0;
 }

@@ -118,8 +118,13 @@ inline void append_speed_case_head(std::vector<std::uint8_t>& out, std::int64_t 
 // flip count, u32 flip seed, u8 prefix length, then the data.  Mode bit 0
 // clear: the data is content, deflated by zlib with those parameters and
 // then damaged by the flips; set: the data is raw DEFLATE as it stands.
+// Mode bits 1-2: the output's room before the call, beyond the prefix:
+// 0 one byte, 1 exactly zlib's content, 2 that plus one, 3 that less one
+// (the room a size hint gives; the decoder grows it when it must).
+enum class OutputRoom { one_byte, exact, exact_plus_one, exact_less_one };
 struct FastInflateCase {
   bool raw;
+  OutputRoom room;
   int level;     // 0..9
   int strategy;  // Z_DEFAULT_STRATEGY .. Z_FIXED
   int mem_level; // 1..9
@@ -131,7 +136,9 @@ struct FastInflateCase {
 inline FastInflateCase read_fast_inflate_case(std::span<const std::uint8_t> input) {
   InputReader reader(input);
   FastInflateCase c;
-  c.raw = reader.u8() & 1;
+  const std::uint8_t mode = reader.u8();
+  c.raw = mode & 1;
+  c.room = static_cast<OutputRoom>((mode >> 1) & 3);
   c.level = reader.u8() % 10;
   c.strategy = reader.u8() % 5;
   c.mem_level = 1 + reader.u8() % 9;
@@ -143,8 +150,9 @@ inline FastInflateCase read_fast_inflate_case(std::span<const std::uint8_t> inpu
 }
 inline void append_fast_inflate_case_head(std::vector<std::uint8_t>& out, bool raw, int level,
                                           int strategy, unsigned flips,
-                                          std::uint32_t flip_seed) {
-  append_le(out, raw ? 1 : 0, 1);
+                                          std::uint32_t flip_seed,
+                                          OutputRoom room = OutputRoom::one_byte) {
+  append_le(out, (raw ? 1u : 0u) | static_cast<unsigned>(room) << 1, 1);
   append_le(out, static_cast<std::uint64_t>(level), 1);
   append_le(out, static_cast<std::uint64_t>(strategy), 1);
   append_le(out, 7, 1);  // memory level 8

@@ -125,9 +125,10 @@ LARGE_ENCODERS = {"isal0", "isal1", "isal2", "isal3", "ng1", "ng9", "ngrle"}
 ZLIB_STREAM_CONTENTS = {"grid", "zeros", "period3", "mixed"}
 
 
-def fast_inflate_head(prefix):
-    """Raw mode; level, strategy, memory level, flips and flip seed unused."""
-    return bytes([1, 0, 0, 7, 0]) + (0).to_bytes(4, "little") + bytes([prefix])
+def fast_inflate_head(room, prefix):
+    """Raw mode with the output's room (0 one byte, 1 exact, 2 one more, 3
+    one less); level, strategy, memory level, flips and flip seed unused."""
+    return bytes([1 | room << 1, 0, 0, 7, 0]) + (0).to_bytes(4, "little") + bytes([prefix])
 
 
 def main():
@@ -148,7 +149,7 @@ def main():
         written[corpus][1] += len(seed)
 
     for index, (content_name, content, large) in enumerate(contents()):
-        for encoder_name, encode in ENCODERS:
+        for number, (encoder_name, encode) in enumerate(ENCODERS):
             if large and encoder_name not in LARGE_ENCODERS:
                 continue
             stream = encode(content)
@@ -156,7 +157,8 @@ def main():
                 raise AssertionError(f"{encoder_name} on {content_name}: does not round-trip")
             name = f"{encoder_name}-{content_name}"
             # The harness wraps raw DEFLATE with its own header and trailers.
-            write("fast_inflate", name, fast_inflate_head(index % 5) + stream[2:-4])
+            head = fast_inflate_head((index + number) % 4, index % 5)
+            write("fast_inflate", name, head + stream[2:-4])
             if content_name in ZLIB_STREAM_CONTENTS:
                 write("zlib_stream", name, stream)
     for corpus, (count, size) in written.items():

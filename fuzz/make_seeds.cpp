@@ -299,9 +299,10 @@ void fast_inflate_seeds(const fs::path& root) {
     fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
     corpus.add(concat(seed, deflate_with(content, 6, strategy, -15)));
   }
+  unsigned raw_seeds = 0;
   auto add_raw = [&](const Bytes& raw) {
     Bytes seed;
-    fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0);
+    fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0, static_cast<fz::OutputRoom>(raw_seeds++ % 4));
     corpus.add(concat(seed, raw));
   };
   add_raw(deflate_with(content, 0, Z_DEFAULT_STRATEGY, -15));
@@ -317,7 +318,7 @@ void fast_inflate_seeds(const fs::path& root) {
         if (periodic_only && level == 9) continue;
         Bytes seed;
         fz::append_fast_inflate_case_head(seed, false, level, strategy, flip_seed % 5 == 0 ? 1 : 0,
-                                          flip_seed);
+                                          flip_seed, static_cast<fz::OutputRoom>(flip_seed % 4));
         ++flip_seed;
         corpus.add(concat(seed, sample));
       }
