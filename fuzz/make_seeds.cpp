@@ -377,6 +377,24 @@ void grid_seeds(const fs::path& root) {
   zero_length[1].length = 0;
   add(total, zero_length, body);
   add(0, {{0, 8}}, {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+
+  // Blocks of a grid with blank regions (one dummy value) and of short
+  // periods, at the exact hint: the output is sized once, the copies of
+  // short distances reach its end.
+  Bytes blank_body;
+  std::vector<fz::GridLocation> blank_locations;
+  std::uint64_t blank_total = 0;
+  for (std::uint64_t i = 0; i < 6; ++i) {
+    const Bytes content = i < 3 ? with_dummy_runs(16, 4, 4 * i, static_cast<std::uint32_t>(30 + i))
+                                : periodic(4096, 1 + 3 * (i - 3), static_cast<std::uint32_t>(i));
+    const Bytes stream = deflate_with(content, i == 4 ? 1 : 6, i == 5 ? Z_RLE : Z_DEFAULT_STRATEGY);
+    blank_body.insert(blank_body.end(), 16, 0xAB);
+    blank_locations.push_back({blank_body.size(), stream.size()});
+    blank_body.insert(blank_body.end(), stream.begin(), stream.end());
+    blank_total += content.size();
+  }
+  add(blank_total, blank_locations, blank_body);
+  add(blank_total - 1, blank_locations, blank_body);
 }
 
 // -------------------------------------------------------------- fixed width
