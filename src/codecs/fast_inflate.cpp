@@ -19,6 +19,7 @@ namespace native {
 namespace {
 
 using u8 = std::uint8_t;
+using u16 = std::uint16_t;
 using u32 = std::uint32_t;
 using u64 = std::uint64_t;
 
@@ -133,63 +134,68 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
   root_bits = root;
   const u32 root_size = u32{1} << root;
 
-  u32 next_code[MAX_CODE_LENGTH + 1];
-  u32 code = 0;
-  count[0] = 0;
-  for (unsigned len = 1; len <= MAX_CODE_LENGTH; ++len) {
-    code = (code + count[len - 1]) << 1;
-    next_code[len] = code;
-  }
-
-  // Short codes straight into the root; for long ones, note the widest
-  // subtable each root prefix needs.
-  u8 sub_bits[u32{1} << SCRATCH_ROOT_BITS];
-  bool any_long = false;
-  for (unsigned s = 0; s < symbol_count; ++s) {
-    const unsigned len = lens[s];
-    if (len == 0) continue;
-    const u32 reversed = reverse_bits(next_code[len]++, len);
-    if (len <= root) {
-      const u32 entry = make_entry(symbol_entries[s], len);
-      for (u32 i = reversed; i < root_size; i += u32{1} << len) table[i] = entry;
-    } else {
-      if (!any_long) {
-        std::memset(sub_bits, 0, root_size);
-        any_long = true;
-      }
-      u8& width = sub_bits[reversed & (root_size - 1)];
-      width = std::max<u8>(width, static_cast<u8>(len - root));
+  // The used symbols by codeword length, in symbol order within a length:
+  // canonical codeword order.
+  u16 sorted[288];
+  unsigned start[MAX_CODE_LENGTH + 2];
+  start[1] = 0;
+  for (unsigned len = 1; len <= MAX_CODE_LENGTH; ++len) start[len + 1] = start[len] + count[len];
+  {
+    unsigned next[MAX_CODE_LENGTH + 1];
+    std::copy(start, start + MAX_CODE_LENGTH + 1, next);
+    for (unsigned s = 0; s < symbol_count; ++s) {
+      if (lens[s] != 0) sorted[next[lens[s]]++] = static_cast<u16>(s);
     }
   }
-  if (!any_long) return true;
 
-  // Subtables one after another past the root; the root entry of each
-  // prefix points at its own.
+  // The root, one codeword length at a time: the first 2^len entries hold
+  // every codeword up to len bits, each at its bit-reversed code; doubling
+  // them then repeats the shorter ones where the next bit is free.  The
+  // root fills with block copies instead of one strided store per entry.
+  // Slots of longer codewords hold garbage until their turn.
+  u32 code = 0;
+  unsigned index = 0;
+  for (unsigned len = 1; len <= root; ++len) {
+    for (unsigned i = 0; i < count[len]; ++i, ++index) {
+      table[reverse_bits(code++, len)] = make_entry(symbol_entries[sorted[index]], len);
+    }
+    code <<= 1;
+    if (len < root) std::memcpy(table + (u32{1} << len), table, sizeof(u32) << len);
+  }
+  if (longest <= root) return true;
+
+  // Longer codewords: note the widest subtable each root prefix needs,
+  // then lay the subtables out one after another past the root, the root
+  // entry of each prefix pointing at its own.
+  u8 sub_bits[u32{1} << SCRATCH_ROOT_BITS];
+  std::memset(sub_bits, 0, root_size);
+  const u32 first_long_code = code;
+  for (unsigned len = root + 1, i = index; len <= longest; ++len, code <<= 1) {
+    for (unsigned n = 0; n < count[len]; ++n, ++i) {
+      const u32 prefix = reverse_bits(code++, len) & (root_size - 1);
+      sub_bits[prefix] = std::max<u8>(sub_bits[prefix], static_cast<u8>(len - root));
+    }
+  }
   std::size_t end = root_size;
   for (u32 prefix = 0; prefix < root_size; ++prefix) {
     if (sub_bits[prefix] == 0) continue;
-    const u32 start = static_cast<u32>(end);
+    const u32 subtable_start = static_cast<u32>(end);
     end += std::size_t{1} << sub_bits[prefix];
     if (end > table_length) return false;  // beyond `enough`: not a complete code
-    table[prefix] = (start << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
+    table[prefix] = (subtable_start << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
                     (u32{sub_bits[prefix]} << 8) | root;
   }
-  code = 0;
-  for (unsigned len = 1; len <= MAX_CODE_LENGTH; ++len) {
-    code = (code + count[len - 1]) << 1;
-    next_code[len] = code;
-  }
-  for (unsigned s = 0; s < symbol_count; ++s) {
-    const unsigned len = lens[s];
-    if (len == 0) continue;
-    const u32 reversed = reverse_bits(next_code[len]++, len);
-    if (len <= root) continue;
-    const u32 prefix = reversed & (root_size - 1);
-    const u32 start = table[prefix] >> 16;
-    const u32 entry = make_entry(symbol_entries[s], len - root);
-    const u32 stop = start + (u32{1} << sub_bits[prefix]);
-    for (u32 i = start + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
-      table[i] = entry;
+  code = first_long_code;
+  for (unsigned len = root + 1; len <= longest; ++len, code <<= 1) {
+    for (unsigned n = 0; n < count[len]; ++n, ++index) {
+      const u32 reversed = reverse_bits(code++, len);
+      const u32 prefix = reversed & (root_size - 1);
+      const u32 subtable_start = table[prefix] >> 16;
+      const u32 entry = make_entry(symbol_entries[sorted[index]], len - root);
+      const u32 stop = subtable_start + (u32{1} << sub_bits[prefix]);
+      for (u32 i = subtable_start + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
+        table[i] = entry;
+      }
     }
   }
   return true;

@@ -145,7 +145,9 @@ std::optional<Bytes> lenient_content(const Bytes& raw) {
 }
 
 Bytes wrap(const Bytes& raw, const Bytes& content) {
-  Bytes stream = {0x78, 0x9C};
+  Bytes stream;
+  stream.reserve(2 + raw.size() + 4);  // also keeps GCC 12's -Warray-bounds quiet on the insert
+  stream = {0x78, 0x9C};
   stream.insert(stream.end(), raw.begin(), raw.end());
   const auto adler = static_cast<std::uint32_t>(adler32(1, content.data(), static_cast<uInt>(content.size())));
   for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<std::uint8_t>(adler >> shift));
@@ -294,6 +296,32 @@ std::vector<Crafted> crafted_streams() {
     fixed.put(w, 256);
     out.push_back({"distance_too_far_back", w.finish(), false, false});
   }
+  {  // over-subscribed length code: three 1-bit codewords
+    BitWriter w;
+    const auto lit = lengths(257, {{a, 1}, {'b', 1}, {256, 1}});
+    const auto dist = lengths(2, {{0, 1}, {1, 1}});
+    dynamic_header(w, true, 257, 2, plain_precode(), literal_lengths(concat(lit, dist)));
+    w.code(0, 1);
+    w.code(1, 1);
+    out.push_back({"oversubscribed_length_code", w.finish(), false, false});
+  }
+  {  // over-subscribed distance code
+    BitWriter w;
+    const auto lit = lengths(258, {{a, 1}, {256, 2}, {257, 2}});
+    const auto dist = lengths(3, {{0, 1}, {1, 1}, {2, 1}});
+    dynamic_header(w, true, 258, 3, plain_precode(), literal_lengths(concat(lit, dist)));
+    const Code code(lit);
+    code.put(w, a);
+    code.put(w, 256);
+    out.push_back({"oversubscribed_distance_code", w.finish(), false, false});
+  }
+  {  // a stored block whose length and complement disagree
+    BitWriter w;
+    w.bits(1, 1);
+    w.bits(0, 2);
+    w.bytes({3, 0, 0xFC, 0xFE, 'a', 'b', 'c'});
+    out.push_back({"stored_length_mismatch", w.finish(), false, false});
+  }
   {  // no end-of-block code
     BitWriter w;
     const auto lit = lengths(257, {{a, 1}, {unsigned{'b'}, 1}});
@@ -417,6 +445,65 @@ TEST(FastInflater, DamagedStreamsNeverSucceedWhereZlibFails) {
     }
   }
   EXPECT_GT(inflated, 0);
+}
+
+// Codewords of 15 bits (literal, length and distance) need subtables in both
+// tables; the stream is long enough for the fast loop, and its last symbols
+// go through the checked loop.
+TEST(FastInflater, FifteenBitCodewordsInBothLoops) {
+  // Lengths 1..14, 15, 15: a complete code.  The 15-bit codewords go to
+  // 'x', a length symbol and distance symbol 7 (distance 13-16).
+  std::vector<unsigned> lit(264, 0), dist(8, 0);
+  const unsigned lit_symbols[16] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 256, 258, 'x', 263};
+  const unsigned dist_symbols[16] = {0, 1, 2, 3, 4, 5, 6, 7};
+  for (unsigned i = 0; i < 16; ++i) lit[lit_symbols[i]] = i < 14 ? i + 1 : 15;
+  for (unsigned i = 0; i < 8; ++i) dist[dist_symbols[i]] = i < 6 ? i + 1 : 7;
+  BitWriter w;
+  dynamic_header(w, true, 264, 8, plain_precode(), literal_lengths(concat(lit, dist)));
+  const Code lit_code(lit), dist_code(dist);
+  Bytes content;
+  for (int round = 0; round < 2000; ++round) {
+    for (char c : std::string("abcdefghijklx")) {
+      lit_code.put(w, static_cast<unsigned>(c));
+      content.push_back(static_cast<std::uint8_t>(c));
+    }
+    lit_code.put(w, 263);  // length 9
+    dist_code.put(w, 7);   // distance 13 + the 2 extra bits
+    w.bits(round % 4, 2);
+    const std::size_t from = content.size() - 13 - round % 4;
+    for (int i = 0; i < 9; ++i) content.push_back(content[from + i]);
+  }
+  lit_code.put(w, 256);
+  const Bytes stream = wrap(w.finish(), content);
+  ASSERT_EQ(reference::reference_inflate(stream).content, content);
+  FastInflater fast;
+  ByteVector output;
+  ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated);
+  EXPECT_EQ(Bytes(output.data(), output.data() + output.size()), content);
+}
+
+// Matches at every offset up to 40, short and long, copied by pattern
+// stores or chained copies; the last ones near the end of the input, in the
+// checked loop.
+TEST(FastInflater, MatchesAtEveryShortOffset) {
+  std::mt19937 random(5);
+  for (unsigned period = 1; period <= 40; ++period) {
+    Bytes content(period);
+    for (auto& byte : content) byte = static_cast<std::uint8_t>(random());
+    for (unsigned run = 0; run < 60; ++run) {
+      const std::size_t length = run % 3 == 0 ? 3 + random() % 40 : 200 + random() % 5000;
+      for (std::size_t i = 0; i < length; ++i) content.push_back(content[content.size() - period]);
+      content.push_back(static_cast<std::uint8_t>(random()));  // breaks the match
+      for (unsigned i = 0; i + 1 < period; ++i) content.push_back(content[content.size() - period]);
+    }
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE}) {
+      const Bytes stream = reference::deflate_with(content, 9, strategy);
+      FastInflater fast;
+      ByteVector output;
+      ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated) << period;
+      ASSERT_EQ(Bytes(output.data(), output.data() + output.size()), content) << period;
+    }
+  }
 }
 
 // Unknown size: the vector grows in place, so a 1000-fold expansion costs
