@@ -430,7 +430,17 @@ struct Output {
   u8* end;
 };
 
-enum class BlockEnd { end_of_block, needs_room, declined };
+// How decoding a block's symbols stopped.  corrupt and incomplete are
+// zlib's own verdicts: corrupt only on bits that are all in the input (an
+// invalid symbol, a distance before the start of the output), incomplete
+// once bits past the end were needed, every earlier symbol judged as zlib
+// judges it.
+enum class BlockEnd { end_of_block, needs_room, declined, corrupt, incomplete };
+
+// The next `count` bits of the reader are input, not the zero bytes past it.
+inline bool bits_in_input(const BitReader& r, unsigned count) {
+  return count + 8 * r.overread <= r.bitsleft;
+}
 
 // Decodes the symbols of one Huffman block up to its end, or until a
 // symbol needs more room than out.end leaves (needs_room: `wanted` bytes,
@@ -504,7 +514,10 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
           end = BlockEnd::end_of_block;
           goto done;
         }
-        if (entry & ENTRY_INVALID) goto done;  // declined
+        if (entry & ENTRY_INVALID) {
+          end = BlockEnd::corrupt;
+          goto done;
+        }
       }
       {
         u64 saved = bitbuf;
@@ -522,14 +535,20 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
             consume_entry(entry);
             entry = dist[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
           }
-          if (entry & ENTRY_INVALID) goto done;
+          if (entry & ENTRY_INVALID) {
+            end = BlockEnd::corrupt;
+            goto done;
+          }
         }
         saved = bitbuf;
         consume_entry(entry);
         const u32 offset = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
                                                             static_cast<u8>(entry >> 8));
         // zlib: "invalid distance too far back".
-        if (offset > static_cast<std::size_t>(out_next - out_begin)) goto done;
+        if (offset > static_cast<std::size_t>(out_next - out_begin)) {
+          end = BlockEnd::corrupt;
+          goto done;
+        }
         entry = litlen[bitbuf & litlen_mask];
         copy_match(out_next, offset, length);
         out_next += length;
@@ -547,7 +566,10 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
     // Input and room only shrink here, so the fast loop's conditions never
     // come back within this call.
     for (;;) {
-      if (!refill(r)) break;
+      if (!refill(r)) {
+        end = BlockEnd::incomplete;
+        break;
+      }
       const BitReader symbol_start = r;
       u32 entry = litlen[r.bitbuf & litlen_mask];
       if (entry & ENTRY_SUBTABLE) {
@@ -570,7 +592,10 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
         end = BlockEnd::end_of_block;
         break;
       }
-      if (entry & ENTRY_INVALID) break;
+      if (entry & ENTRY_INVALID) {
+        if (bits_in_input(r, entry & 0xff)) end = BlockEnd::corrupt;
+        break;
+      }
       u64 saved = r.bitbuf;
       consume(r, entry & 0xff);
       const u32 length = ((entry >> 16) & 0x1ff) +
@@ -580,12 +605,18 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
         consume(r, entry & 0xff);
         entry = dist[(entry >> 16) + (r.bitbuf & low_bits((entry >> 8) & 0xf))];
       }
-      if (entry & ENTRY_INVALID) break;
+      if (entry & ENTRY_INVALID) {
+        if (bits_in_input(r, entry & 0xff)) end = BlockEnd::corrupt;
+        break;
+      }
       saved = r.bitbuf;
       consume(r, entry & 0xff);
       const u32 offset = (entry >> 16) +
                          static_cast<u32>((saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
-      if (offset > static_cast<std::size_t>(out_next - out_begin)) break;
+      if (offset > static_cast<std::size_t>(out_next - out_begin)) {
+        if (bits_in_input(r, 0)) end = BlockEnd::corrupt;
+        break;
+      }
       if (static_cast<std::size_t>(out_end - out_next) < length) {
         r = symbol_start;
         wanted = length;
@@ -620,10 +651,12 @@ done:
 FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
                                        GrowableBytes& output) {
   const std::uint64_t size_before = output.size();
-  const auto decline = [&] {
+  const auto give_up = [&](FastInflate verdict) {
     output.truncate(size_before);
-    return FastInflate::declined;
+    return verdict;
   };
+  const auto decline = [&] { return give_up(FastInflate::declined); };
+  const auto incomplete = [&] { return give_up(FastInflate::incomplete); };
 
   // Header: method 8, window field at most 7, check bits, no dictionary.
   if (input.size() < 2) return decline();
@@ -651,7 +684,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   const FixedTables& fixed = fixed_tables();
   bool final_block = false;
   do {
-    if (!refill(reader)) return decline();
+    if (!refill(reader)) return incomplete();
     final_block = reader.bitbuf & 1;
     const unsigned block_type = (reader.bitbuf >> 1) & 3;
     consume(reader, 3);
@@ -659,12 +692,12 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
     HuffmanBlock block;
     if (block_type == 0) {  // stored
       const u8* position = align(reader);
-      if (position == nullptr || reader.end - position < 4) return decline();
+      if (position == nullptr || reader.end - position < 4) return incomplete();
       const unsigned length = load_u16le(position);
       const unsigned complement = load_u16le(position + 2);
-      if (length != (~complement & 0xffff)) return decline();
+      if (length != (~complement & 0xffff)) return give_up(FastInflate::corrupt);
       position += 4;
-      if (static_cast<std::size_t>(reader.end - position) < length) return decline();
+      if (static_cast<std::size_t>(reader.end - position) < length) return incomplete();
       if (static_cast<std::size_t>(out.end - out.next) < length && !make_room(length)) {
         return decline();
       }
@@ -684,7 +717,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
                                                11, 4,  12, 3, 13, 2, 14, 1, 15};
       u8 precode_lens[19] = {};
       for (unsigned i = 0; i < precode_count; ++i) {
-        if (reader.bitsleft < 3 && !refill(reader)) return decline();
+        if (reader.bitsleft < 3 && !refill(reader)) return incomplete();
         precode_lens[PRECODE_ORDER[i]] = reader.bitbuf & 7;
         consume(reader, 3);
       }
@@ -695,7 +728,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       }
       const unsigned total = litlen_count + dist_count;
       for (unsigned have = 0; have < total;) {
-        if (reader.bitsleft < 14 && !refill(reader)) return decline();  // 7 + 7 extra bits
+        if (reader.bitsleft < 14 && !refill(reader)) return incomplete();  // 7 + 7 extra bits
         const u32 entry = precode_table_[reader.bitbuf & low_bits(precode_root)];
         consume(reader, entry & 0xff);
         const unsigned symbol = entry >> 16;
@@ -738,16 +771,18 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       std::uint64_t wanted = 0;
       const BlockEnd end = decode_symbols(reader, block, out, wanted);
       if (end == BlockEnd::end_of_block) break;
+      if (end == BlockEnd::corrupt) return give_up(FastInflate::corrupt);
+      if (end == BlockEnd::incomplete) return incomplete();
       if (end == BlockEnd::declined || !make_room(wanted)) return decline();
     }
   } while (!final_block);
 
   // Adler-32 trailer, big-endian, right after the last block's byte.
   const u8* trailer = align(reader);
-  if (trailer == nullptr || reader.end - trailer < 4) return decline();
+  if (trailer == nullptr || reader.end - trailer < 4) return incomplete();
   const u32 expected = load_u32be(trailer);
   const std::size_t produced = static_cast<std::size_t>(out.next - out.begin);
-  if (libdeflate_adler32(1, out.begin, produced) != expected) return decline();
+  if (libdeflate_adler32(1, out.begin, produced) != expected) return give_up(FastInflate::corrupt);
   output.commit(static_cast<std::uint64_t>(out.next - (output.data() + output.size())));
   return FastInflate::inflated;
 }

@@ -31,9 +31,14 @@ inline std::uint64_t first_inflate_window_length(std::uint64_t input_length) {
   return std::clamp(scaled, FIRST_WINDOW_MIN, FIRST_WINDOW_MAX);
 }
 
+// How the fast path ended.  On the two failures it knows zlib's verdict: the
+// stream is bad in a way zlib reports alike, so that a long stream damaged
+// or cut short near its end is not inflated a second time to hear it.
 enum class FastInflate {
-  inflated,  // the content was appended: exactly what zlib produces
-  declined,  // nothing appended; zlib must judge the stream
+  inflated,    // the content was appended: exactly what zlib produces
+  declined,    // nothing appended; zlib must judge the stream
+  corrupt,     // nothing appended; zlib fails: "corrupt deflate stream"
+  incomplete,  // nothing appended; zlib fails: "incomplete deflate stream"
 };
 
 // Decoding tables, reusable from one stream to the next: one per thread of
@@ -46,10 +51,12 @@ class FastInflater {
 
   // Appends the content of the zlib stream at the start of `input` to
   // `output` (into its spare room first, growing it geometrically), or
-  // declines and leaves output.size() as it was.  Bytes after the Adler-32
-  // trailer are ignored.  Declines every stream zlib rejects, and also
-  // streams zlib accepts in ways this decoder does not take (incomplete
-  // Huffman codes, output the vector cannot hold).
+  // leaves output.size() as it was and says why.  Bytes after the Adler-32
+  // trailer are ignored.  Never inflates a stream zlib rejects; declines
+  // the ones it cannot judge as zlib would (a bad header, incomplete Huffman
+  // codes, bits that may be zlib's business), and also streams zlib accepts
+  // in ways this decoder does not take (incomplete Huffman codes, output
+  // the vector cannot hold).
   FastInflate inflate_into(std::span<const std::uint8_t> input, GrowableBytes& output);
 
   // Longest table of subtables any complete code needs (zlib's `enough`

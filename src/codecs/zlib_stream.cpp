@@ -125,7 +125,16 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
 
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
                                             GrowableBytes& output, FastInflater& fast_inflater) {
-  if (fast_inflater.inflate_into(input, output) == FastInflate::inflated) return {};
+  switch (fast_inflater.inflate_into(input, output)) {
+    case FastInflate::inflated:
+      return {};
+    case FastInflate::corrupt:
+      return corrupt();
+    case FastInflate::incomplete:
+      return incomplete();
+    case FastInflate::declined:
+      break;  // zlib decides
+  }
   const std::uint64_t size_before = output.size();
   const auto fail = [&](DecodeError error) {
     output.truncate(size_before);
