@@ -27,6 +27,8 @@ class Index:
 
 
 BLOCK = zlib.compress(b"grid block " * 50)
+# Inflates to 512 times its size: the result grows, re-attached, several times.
+EXPANDING = zlib.compress(bytes(1 << 20), 9)
 CASES = {
     # successes
     "ping": lambda: _native.ping(),
@@ -38,11 +40,14 @@ CASES = {
     "zlib-bytes": lambda: _native.zlib_decompress(BLOCK),
     "zlib-strided": lambda: _native.zlib_decompress(memoryview(BLOCK * 2)[::2]),
     "grid": lambda: _native.decompress_grd_blocks(BLOCK + BLOCK, [(0, len(BLOCK))] * 3, 10),
+    "zlib-grows": lambda: _native.zlib_decompress(EXPANDING),
+    "grid-grows": lambda: _native.decompress_grd_blocks(EXPANDING, [(0, len(EXPANDING))] * 2, 0),
     "fixed": lambda: _native.decode_fixed_width_strings_ucs4(b"L1\0\0L100", 4, Index()),
     # decode errors
     "lzrw1-truncated": lambda: _native.lzrw1_decompress(b"", 0, 1),
     "speed-subtype": lambda: _native.decode_speed_blob(b"\0" * 40, 0),
     "zlib-corrupt": lambda: _native.zlib_decompress(b"\x00" * 10),
+    "zlib-cut-after-growth": lambda: _native.zlib_decompress(EXPANDING[:-2]),
     "grid-stops": lambda: _native.decompress_grd_blocks(BLOCK, [(0, 5)], 0),
     "fixed-short": lambda: _native.decode_fixed_width_strings_ucs4(b"abc", 4, 3),
     "fixed-strided": lambda: _native.decode_fixed_width_strings_ucs4(memoryview(b"abcd")[::2], 1, 1),
