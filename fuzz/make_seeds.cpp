@@ -280,6 +280,85 @@ std::vector<Bytes> short_distance_contents() {
   return contents;
 }
 
+// DEFLATE bits, least significant first; Huffman codes most significant
+// bit first, as the format sends them.
+class BitWriter {
+ public:
+  void bits(std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) put((value >> i) & 1);
+  }
+  void code(std::uint32_t value, int length) {
+    for (int i = length - 1; i >= 0; --i) put((value >> i) & 1);
+  }
+  // A symbol of the fixed literal/length code.
+  void fixed_litlen(unsigned symbol) {
+    if (symbol < 144) code(0x30 + symbol, 8);
+    else if (symbol < 256) code(0x190 + symbol - 144, 9);
+    else if (symbol < 280) code(symbol - 256, 7);
+    else code(0xC0 + symbol - 280, 8);
+  }
+  Bytes take() { return std::move(out_); }
+
+ private:
+  void put(unsigned bit) {
+    if (used_ == 0) out_.push_back(0);
+    out_.back() |= static_cast<std::uint8_t>(bit << used_);
+    used_ = (used_ + 1) % 8;
+  }
+  Bytes out_;
+  int used_ = 0;
+};
+
+// Fixed-code blocks at the edges of zlib's verdicts: a match reaching
+// before the content (into the bytes already in the output when there
+// are some), the invalid symbols of the fixed code, a stored block whose
+// length check fails, and a long run cut before its end.
+std::vector<Bytes> edge_streams() {
+  std::vector<Bytes> streams;
+  auto fixed_block = [](auto&& body) {
+    BitWriter w;
+    w.bits(1, 1);  // last block
+    w.bits(1, 2);  // fixed codes
+    body(w);
+    return w.take();
+  };
+  for (unsigned distance_code : {0u, 1u, 3u, 29u, 30u, 31u}) {  // distances 1, 2, 4, 24577+, invalid
+    streams.push_back(fixed_block([&](BitWriter& w) {
+      w.fixed_litlen('a');
+      w.fixed_litlen(257);  // length 3
+      w.code(distance_code, 5);
+      if (distance_code == 29) w.bits(0, 13);
+      w.fixed_litlen(256);
+    }));
+  }
+  for (unsigned symbol : {286u, 287u}) {
+    streams.push_back(fixed_block([&](BitWriter& w) {
+      w.fixed_litlen('a');
+      w.fixed_litlen(symbol);
+      w.fixed_litlen(256);
+    }));
+  }
+  // 'a', then 258-byte matches at distance 1: a long run, with and without
+  // its end-of-block symbol.
+  for (bool ended : {true, false}) {
+    streams.push_back(fixed_block([&](BitWriter& w) {
+      w.fixed_litlen('a');
+      for (int i = 0; i < 500; ++i) {
+        w.fixed_litlen(285);
+        w.code(0, 5);
+      }
+      if (ended) w.fixed_litlen(256);
+    }));
+  }
+  // Stored blocks: a correct one, then LEN and NLEN that disagree.
+  for (std::uint16_t check : {std::uint16_t{0xFFFA}, std::uint16_t{0xFFFB}}) {
+    Bytes stored = {0x01, 0x05, 0x00, static_cast<std::uint8_t>(check), static_cast<std::uint8_t>(check >> 8)};
+    for (char c : std::string("hello")) stored.push_back(static_cast<std::uint8_t>(c));
+    streams.push_back(stored);
+  }
+  return streams;
+}
+
 void fast_inflate_seeds(const fs::path& root) {
   Corpus corpus(root, "fast_inflate");
   const std::vector<Bytes> contents = sample_contents();
@@ -322,6 +401,24 @@ void fast_inflate_seeds(const fs::path& root) {
         ++flip_seed;
         corpus.add(concat(seed, sample));
       }
+    }
+  }
+  // The edges of zlib's verdicts, after no prefix and after a few bytes.
+  for (const Bytes& stream : edge_streams()) {
+    for (std::uint8_t prefix : {0, 3}) {
+      Bytes seed;
+      fz::append_fast_inflate_case_head(seed, true, 0, 0, 0, 0, static_cast<fz::OutputRoom>(raw_seeds++ % 4));
+      seed.back() = prefix;
+      corpus.add(concat(seed, stream));
+    }
+  }
+  // Streams cut in their last bytes: a symbol, an end-of-block code or a
+  // stored block's content cut short.
+  for (const Bytes& stream : {deflate_with(td::survey_like_content(3000, 8), 6, Z_DEFAULT_STRATEGY, -15),
+                              deflate_with(periodic(20000, 4, 9), 6, Z_FIXED, -15),
+                              deflate_with(random_bytes(300, 10), 0, Z_DEFAULT_STRATEGY, -15)}) {
+    for (std::size_t cut = 1; cut <= 6 && cut < stream.size(); ++cut) {
+      add_raw(Bytes(stream.begin(), stream.end() - static_cast<std::ptrdiff_t>(cut)));
     }
   }
   // Long runs: more content than a seed can hold, as raw DEFLATE (a few
