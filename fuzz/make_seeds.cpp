@@ -206,6 +206,27 @@ std::vector<Bytes> zlib_streams() {
   return streams;
 }
 
+std::vector<Bytes> edge_streams();
+
+// Raw DEFLATE behind a zlib header, with the Adler-32 of what zlib inflates
+// from it (as far as it gets).
+Bytes zlib_wrapped(const Bytes& raw) {
+  z_stream stream{};
+  if (inflateInit2(&stream, -15) != Z_OK) throw std::runtime_error("inflateInit2");
+  Bytes content(1 << 20);
+  stream.next_in = const_cast<Bytef*>(raw.data());
+  stream.avail_in = static_cast<uInt>(raw.size());
+  stream.next_out = content.data();
+  stream.avail_out = static_cast<uInt>(content.size());
+  inflate(&stream, Z_FINISH);
+  const auto adler = static_cast<std::uint32_t>(adler32(1, content.data(), static_cast<uInt>(stream.total_out)));
+  inflateEnd(&stream);
+  Bytes out = {0x78, 0x9C};
+  out.insert(out.end(), raw.begin(), raw.end());
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
+  return out;
+}
+
 void zlib_seeds(const fs::path& root) {
   Corpus corpus(root, "zlib_stream");
   for (const Bytes& stream : zlib_streams()) {
@@ -225,6 +246,8 @@ void zlib_seeds(const fs::path& root) {
   // More than one staging buffer of input: stored blocks of noise.
   corpus.add(deflate_with(random_bytes(40000, 11), 0));
   corpus.add(deflate_with(random_bytes(60000, 12), 1));
+  // The edges of zlib's verdicts (as the fast inflater's seeds).
+  for (const Bytes& raw : edge_streams()) corpus.add(zlib_wrapped(raw));
 }
 
 // `period` random bytes repeated: matches at distance `period` only.
