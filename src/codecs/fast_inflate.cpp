@@ -24,11 +24,15 @@ using u32 = std::uint32_t;
 using u64 = std::uint64_t;
 
 // Decode table entries.  Every entry's low byte is the number of bits it
-// consumes (codeword plus extra bits), bits 8-11 the codeword length, bits
-// 16 up the value: a literal byte, a length or distance base, or for a
-// subtable pointer its start index (and then bits 8-11 give the subtable's
-// index width and the low byte the root width).
+// consumes (codeword plus extra bits).  A literal entry holds its byte in
+// bits 8-15 and, in a paired table with ENTRY_PAIR set, the byte of a
+// second literal whose codeword follows within the root in bits 16-23.  Any
+// other entry has the codeword length in bits 8-11 and its value from bit
+// 16 up: a length or distance base, or for a subtable pointer its start
+// index (and then bits 8-11 give the subtable's index width and the low
+// byte the root width).
 constexpr u32 ENTRY_LITERAL = 0x80000000u;
+constexpr u32 ENTRY_PAIR = 0x01000000u;
 constexpr u32 ENTRY_EXCEPTIONAL = 0x8000;  // subtable, end of block or invalid
 constexpr u32 ENTRY_SUBTABLE = 0x4000;
 constexpr u32 ENTRY_END_OF_BLOCK = 0x2000;
@@ -66,7 +70,7 @@ struct SymbolTables {
 
 constexpr SymbolTables make_symbol_tables() {
   SymbolTables t{};
-  for (u32 s = 0; s < 256; ++s) t.litlen[s] = ENTRY_LITERAL | (s << 16);
+  for (u32 s = 0; s < 256; ++s) t.litlen[s] = ENTRY_LITERAL | (s << 8);
   t.litlen[256] = ENTRY_EXCEPTIONAL | ENTRY_END_OF_BLOCK;
   constexpr u32 length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -86,7 +90,48 @@ constexpr SymbolTables make_symbol_tables() {
 constexpr SymbolTables SYMBOLS = make_symbol_tables();
 
 constexpr u32 make_entry(u32 symbol_entry, u32 length) {
+  if (symbol_entry & ENTRY_LITERAL) return symbol_entry + length;
   return symbol_entry + (length << 8) + length;
+}
+
+// The literal bytes an entry writes: one, or two for a pair.
+inline unsigned literal_count(u32 entry) { return 1 + ((entry >> 24) & 1); }
+
+// Pairing literals pays where their codewords are short (text): when the
+// literals of at most PAIRED_LITERAL_BITS bits fill at least a quarter of
+// the root (CSV: about 40%; float grids and channels: under 2%), and the
+// input left is long enough to repay the pass over the root (a small
+// block's dynamic tables are not worth it).
+constexpr unsigned PAIRED_LITERAL_BITS = 6;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr std::size_t PAIRING_MIN_INPUT = 0;  // the fuzzers' inputs are short: pair them too
+#else
+constexpr std::size_t PAIRING_MIN_INPUT = 32768;
+#endif
+
+bool pairing_pays(const u8* lens, unsigned root_bits, std::size_t input_left) {
+  if (input_left < PAIRING_MIN_INPUT) return false;
+  u32 short_slots = 0;
+  for (unsigned s = 0; s < 256; ++s) {
+    if (lens[s] != 0 && lens[s] <= PAIRED_LITERAL_BITS) short_slots += u32{1} << (root_bits - lens[s]);
+  }
+  return 4 * short_slots >= u32{1} << root_bits;
+}
+
+// Merges each root entry of a literal with the literal its remaining root
+// bits decode to, where that codeword fits in them too: one lookup then
+// writes two bytes.  In descending order, so that every second entry read
+// (at index >> first length, below the index) is still a single one.
+void pair_literals(u32* root, unsigned root_bits) {
+  for (u32 index = u32{1} << root_bits; index-- > 0;) {
+    const u32 first = root[index];
+    if (!(first & ENTRY_LITERAL)) continue;
+    const u32 first_bits = first & 0xff;
+    const u32 second = root[index >> first_bits];
+    if (!(second & ENTRY_LITERAL) || (second & 0xff) > root_bits - first_bits) continue;
+    root[index] = ENTRY_LITERAL | ENTRY_PAIR | ((second & 0xff00) << 8) | (first & 0xff00) |
+                  (first_bits + (second & 0xff));
+  }
 }
 
 constexpr u64 low_bits(u32 count) { return (u64{1} << count) - 1; }
@@ -286,6 +331,20 @@ inline void store_pattern(u8* dst, const u8* stop, const u8* pattern, std::size_
 // Stores past a match's end: a 32-byte pattern store starts before it.
 constexpr std::ptrdiff_t COPY_OVERSHOOT = 31;
 
+// Writes a literal entry's bytes, one past them for a single literal of a
+// paired table (whose stores are always two bytes wide).
+constexpr std::ptrdiff_t LITERAL_STORE = 2;
+template <bool paired>
+inline void write_literals(u8*& out_next, u32 entry) {
+  if constexpr (paired) {
+    const u8 bytes[LITERAL_STORE] = {static_cast<u8>(entry >> 8), static_cast<u8>(entry >> 16)};
+    std::memcpy(out_next, bytes, LITERAL_STORE);
+    out_next += literal_count(entry);
+  } else {
+    *out_next++ = static_cast<u8>(entry >> 8);
+  }
+}
+
 // Writes the `length` bytes of a match `offset` bytes back at dst, with
 // COPY_OVERSHOOT bytes of room after them (which it may overwrite).
 inline void copy_match(u8* dst, u32 offset, u32 length) {
@@ -347,9 +406,10 @@ constexpr unsigned REFILL_ADVANCE_MAX = 7;
 constexpr unsigned REFILLS_PER_ITERATION = 3;
 constexpr std::ptrdiff_t FAST_INPUT_ROOM = 32;
 static_assert(FAST_INPUT_ROOM >= REFILLS_PER_ITERATION * REFILL_ADVANCE_MAX + REFILL_LOAD);
-// One iteration writes at most two literals and a match, or three literals.
-constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + MAX_MATCH_LENGTH + COPY_OVERSHOOT;
-static_assert(FAST_OUTPUT_ROOM >= 3);
+// One iteration writes at most two literal entries and a match, or three
+// literal entries.
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 * LITERAL_STORE + MAX_MATCH_LENGTH + COPY_OVERSHOOT;
+static_assert(FAST_OUTPUT_ROOM >= 3 * LITERAL_STORE);
 
 // A refill leaves at least this many bits in the buffer.  The fast loop's
 // bit budget: three literals (root entries only) and the next lookup; a
@@ -419,6 +479,7 @@ inline const u8* align(BitReader& r) {
 }
 
 struct HuffmanBlock {
+  bool paired;  // literal pairs in the litlen root
   const u32* litlen;
   u64 litlen_mask;
   const u32* dist;
@@ -445,6 +506,7 @@ inline bool bits_in_input(const BitReader& r, unsigned count) {
 // Decodes the symbols of one Huffman block up to its end, or until a
 // symbol needs more room than out.end leaves (needs_room: `wanted` bytes,
 // the symbol not consumed), or declines.
+template <bool paired>
 BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& out,
                         std::uint64_t& wanted) {
   const u8* in_next = reader.next;
@@ -483,15 +545,15 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
       refill_word(in_next, bitbuf, bitsleft);
       if (entry & ENTRY_LITERAL) {
         consume_entry(entry);
-        *out_next++ = static_cast<u8>(entry >> 16);
+        write_literals<paired>(out_next, entry);
         entry = litlen[bitbuf & litlen_mask];
         if (entry & ENTRY_LITERAL) {
           consume_entry(entry);
-          *out_next++ = static_cast<u8>(entry >> 16);
+          write_literals<paired>(out_next, entry);
           entry = litlen[bitbuf & litlen_mask];
           if (entry & ENTRY_LITERAL) {
             consume_entry(entry);
-            *out_next++ = static_cast<u8>(entry >> 16);
+            write_literals<paired>(out_next, entry);
             entry = litlen[bitbuf & litlen_mask];
             goto next_iteration;
           }
@@ -504,7 +566,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
           entry = litlen[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
           if (entry & ENTRY_LITERAL) {
             consume_entry(entry);
-            *out_next++ = static_cast<u8>(entry >> 16);
+            write_literals<paired>(out_next, entry);
             entry = litlen[bitbuf & litlen_mask];
             goto next_iteration;
           }
@@ -572,19 +634,22 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
       }
       const BitReader symbol_start = r;
       u32 entry = litlen[r.bitbuf & litlen_mask];
-      if (entry & ENTRY_SUBTABLE) {
+      if (!(entry & ENTRY_LITERAL) && (entry & ENTRY_SUBTABLE)) {
         consume(r, entry & 0xff);
         entry = litlen[(entry >> 16) + (r.bitbuf & low_bits((entry >> 8) & 0xf))];
       }
       if (entry & ENTRY_LITERAL) {
-        if (out_next == out_end) {
+        const unsigned count = literal_count(entry);
+        if (static_cast<std::size_t>(out_end - out_next) < count) {
           r = symbol_start;
-          wanted = 1;
+          wanted = count;
           end = BlockEnd::needs_room;
           break;
         }
         consume(r, entry & 0xff);
-        *out_next++ = static_cast<u8>(entry >> 16);
+        out_next[0] = static_cast<u8>(entry >> 8);
+        if (count == 2) out_next[1] = static_cast<u8>(entry >> 16);
+        out_next += count;
         continue;
       }
       if (entry & ENTRY_END_OF_BLOCK) {
@@ -706,7 +771,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       reader.next = position + length;
       continue;
     } else if (block_type == 1) {  // fixed code
-      block = {fixed.litlen, low_bits(fixed.litlen_root), fixed.dist};
+      block = {false, fixed.litlen, low_bits(fixed.litlen_root), fixed.dist};
     } else if (block_type == 2) {  // dynamic code
       const unsigned litlen_count = (reader.bitbuf & 31) + 257;
       const unsigned dist_count = ((reader.bitbuf >> 5) & 31) + 1;
@@ -762,14 +827,18 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
                                        dist_count, SYMBOLS.dist, false, dist_root)) {
         return decline();
       }
-      block = {litlen_table_, low_bits(litlen_root), dist_table_};
+      const bool paired =
+          pairing_pays(lens_, litlen_root, static_cast<std::size_t>(reader.end - reader.next));
+      if (paired) pair_literals(litlen_table_, litlen_root);
+      block = {paired, litlen_table_, low_bits(litlen_root), dist_table_};
     } else {
       return decline();  // reserved block type
     }
 
     for (;;) {
       std::uint64_t wanted = 0;
-      const BlockEnd end = decode_symbols(reader, block, out, wanted);
+      const BlockEnd end = block.paired ? decode_symbols<true>(reader, block, out, wanted)
+                                        : decode_symbols<false>(reader, block, out, wanted);
       if (end == BlockEnd::end_of_block) break;
       if (end == BlockEnd::corrupt) return give_up(FastInflate::corrupt);
       if (end == BlockEnd::incomplete) return incomplete();
