@@ -2,6 +2,7 @@
 own libpython: for what only an embedding application can do (finalise the
 runtime and start it again) or see (the module's calls into libpython)."""
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -11,12 +12,19 @@ from pathlib import Path
 import pytest
 
 TIMEOUT = 120
+# Under emulation (tools/emulated-venv) the program is built for the emulated
+# machine by the compiler that NATIVE_EMULATED_CC names, and run by the
+# emulator that NATIVE_EMULATOR names.
+EMULATOR = shlex.split(os.environ.get("NATIVE_EMULATOR", ""))
 
 
 def _toolchain():
-    """(compiler, compile-and-link arguments, environment), or None."""
-    compiler = shutil.which("cc") or shutil.which("gcc")
-    if not compiler:
+    """(compiler command, compile-and-link arguments, environment), or None."""
+    if EMULATOR:
+        compiler = shlex.split(os.environ.get("NATIVE_EMULATED_CC", ""))
+    else:
+        compiler = [shutil.which("cc") or shutil.which("gcc") or ""]
+    if not compiler or not compiler[0]:
         return None
     version = sysconfig.get_config_var("VERSION")
     prefix = Path(sys.base_prefix)
@@ -39,16 +47,13 @@ def _toolchain():
 def embedding_program(directory):
     """(path of the built program, its environment); skips the test where
     no libpython or compiler is at hand."""
-    if os.environ.get("NATIVE_EMULATOR"):
-        pytest.skip("under emulation the host's C compiler cannot build a program of the "
-                    "emulated machine")
     toolchain = _toolchain()
     if toolchain is None:
         pytest.skip("no libpython or C compiler to embed the interpreter with")
     compiler, args, environment = toolchain
     program = Path(directory) / "embed_rounds"
     built = subprocess.run(
-        [compiler, "-O1", str(Path(__file__).with_name("embed_rounds.c")), "-o", str(program),
+        [*compiler, "-O1", str(Path(__file__).with_name("embed_rounds.c")), "-o", str(program),
          *args], capture_output=True, text=True, timeout=TIMEOUT)
     if built.returncode != 0:
         pytest.skip("cannot build an embedding program here:\n" + built.stderr[-2000:])
@@ -57,5 +62,5 @@ def embedding_program(directory):
 
 def run_embedded(directory, rounds, script, **environment):
     program, base = embedding_program(directory)
-    return subprocess.run([str(program), str(rounds), script], capture_output=True, text=True,
+    return subprocess.run([*EMULATOR, str(program), str(rounds), script], capture_output=True, text=True,
                           timeout=TIMEOUT, env=dict(base, **environment))
