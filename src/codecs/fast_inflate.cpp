@@ -271,16 +271,13 @@ const FixedTables& fixed_tables() {
   return tables;
 }
 
-inline void copy8(u8* dst, const u8* src) {
-  u64 v;
-  std::memcpy(&v, src, 8);
-  std::memcpy(dst, &v, 8);
-}
-
-inline void copy16(u8* dst, const u8* src) {
-  u8 v[16];
-  std::memcpy(v, src, 16);
-  std::memcpy(dst, v, 16);
+// One load and one store of `width` bytes: the source is read whole
+// before the destination is written.
+template <std::size_t width>
+inline void copy_bytes(u8* dst, const u8* src) {
+  u8 held[width];
+  std::memcpy(held, src, width);
+  std::memcpy(dst, held, width);
 }
 
 // A match whose offset is shorter than the match repeats its first
@@ -331,6 +328,21 @@ inline void store_pattern(u8* dst, const u8* stop, const u8* pattern, std::size_
 // Stores past a match's end: a 32-byte pattern store starts before it.
 constexpr std::ptrdiff_t COPY_OVERSHOOT = 31;
 
+// A match at an offset from `half` to 2 * half - 1: after one copy of
+// `half` bytes, the 2 * half bytes at src are the pattern; a match up to
+// that width needs only the chained copy.
+template <std::size_t half>
+inline void copy_short_offset(u8* dst, u32 offset, u32 length) {
+  const u8* src = dst - offset;
+  copy_bytes<half>(dst, src);
+  if (length <= half) return;
+  if (length <= 2 * half) {
+    copy_bytes<half>(dst + half, src + half);
+  } else {
+    store_pattern<2 * half>(dst, dst + length, src, PATTERN_STRIDE[offset]);
+  }
+}
+
 // Writes a literal entry's bytes, one past them for a single literal of a
 // paired table (whose stores are always two bytes wide).
 constexpr std::ptrdiff_t LITERAL_STORE = 2;
@@ -353,35 +365,16 @@ inline void copy_match(u8* dst, u32 offset, u32 length) {
   if (offset >= 32) {
     // Sequential 16-byte copies read only bytes already written, at
     // least two stores back; most matches take one.
-    copy16(dst, src);
+    copy_bytes<16>(dst, src);
     while (dst + 16 < stop) {
       dst += 16;
       src += 16;
-      copy16(dst, src);
+      copy_bytes<16>(dst, src);
     }
+  } else if (offset >= 16) {
+    copy_short_offset<16>(dst, offset, length);
   } else if (offset >= 8) {
-    // After one copy of half the pattern's width, the bytes at src
-    // are the pattern; a match up to the width needs only the chained
-    // copy.
-    if (offset >= 16) {
-      copy16(dst, src);
-      if (length > 16) {
-        if (length <= 32) {
-          copy16(dst + 16, src + 16);
-        } else {
-          store_pattern<32>(dst, stop, src, PATTERN_STRIDE[offset]);
-        }
-      }
-    } else {
-      copy8(dst, src);
-      if (length > 8) {
-        if (length <= 16) {
-          copy8(dst + 8, src + 8);
-        } else {
-          store_pattern<16>(dst, stop, src, PATTERN_STRIDE[offset]);
-        }
-      }
-    }
+    copy_short_offset<8>(dst, offset, length);
   } else {
     // Runs, interleaved values and blank grid cells.  A run's byte
     // is loaded alone: a wider load would straddle the stores of the
