@@ -11,7 +11,6 @@
 // that other work on a shared machine disturbs them less); the counters
 // in_bytes and out_bytes give the sizes of one call.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -29,6 +28,7 @@
 #include "codecs/lzrw1.h"
 #include "codecs/speed_blob.h"
 #include "codecs/zlib_stream.h"
+#include "benchmark_options.h"
 #include "data_sets.h"
 #include "lzrw1_encoder.h"
 #include "speed_builder.h"
@@ -480,26 +480,10 @@ class CheckingReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   using namespace native::bench;
-  std::vector<char*> args;
-  bool has_min_time = false;
-  // A reporter of one's own does not follow --benchmark_color by itself.
-  bool color = isatty(STDOUT_FILENO) != 0;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quick") == 0) {
-      g_quick = true;
-      continue;
-    }
-    if (std::strcmp(argv[i], "--benchmark_color=false") == 0) color = false;
-    if (std::strcmp(argv[i], "--benchmark_color=true") == 0) color = true;
-    if (std::strncmp(argv[i], "--benchmark_min_time", 20) == 0) has_min_time = true;
-    args.push_back(argv[i]);
-  }
-  static char quick_min_time[] = "--benchmark_min_time=0.01";
-  if (g_quick && !has_min_time) args.push_back(quick_min_time);
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+  const auto options = initialize_benchmark(argc, argv);
+  if (!options) return 2;
+  g_quick = options->quick;
+  const bool color = options->color;
   register_benchmarks();
   CheckingReporter reporter(color ? benchmark::ConsoleReporter::OO_ColorTabular
                                   : benchmark::ConsoleReporter::OO_Tabular);

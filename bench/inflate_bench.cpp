@@ -17,7 +17,6 @@
 // faster).
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #if NATIVE_BENCH_HAVE_ISAL
@@ -36,6 +35,7 @@
 
 #include "codecs/byte_vector.h"
 #include "codecs/fast_inflate.h"
+#include "benchmark_options.h"
 #include "data_sets.h"
 
 namespace native::bench {
@@ -300,25 +300,10 @@ void print_summary(const std::vector<std::shared_ptr<const Case>>& all, const Co
 
 int main(int argc, char** argv) {
   using namespace native::bench;
-  std::vector<char*> args;
-  bool has_min_time = false;
-  bool color = isatty(STDOUT_FILENO) != 0;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quick") == 0) {
-      g_quick = true;
-      continue;
-    }
-    if (std::strcmp(argv[i], "--benchmark_color=false") == 0) color = false;
-    if (std::strcmp(argv[i], "--benchmark_color=true") == 0) color = true;
-    if (std::strncmp(argv[i], "--benchmark_min_time", 20) == 0) has_min_time = true;
-    args.push_back(argv[i]);
-  }
-  static char quick_min_time[] = "--benchmark_min_time=0.01";
-  if (g_quick && !has_min_time) args.push_back(quick_min_time);
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+  const auto options = initialize_benchmark(argc, argv);
+  if (!options) return 2;
+  g_quick = options->quick;
+  const bool color = options->color;
 
   const auto all = cases();
   for (const auto& c : all) {
