@@ -1,6 +1,6 @@
 """Benchmarks of the _native module against what a user has without it.
 
-    python bench/bench.py [--quick] [--module-dir DIR] [--data-tool PATH]
+    python bench/bench.py [--quick] [--module-dir DIR] [--data-tool PATH] [--chart PATH]
 
 Every module function is timed against its alternatives (the plain-Python
 reference decoders in tests/python, Python's zlib, numpy) on data generated
@@ -22,6 +22,9 @@ the call, reset through /proc/self/clear_refs where the kernel allows it.
 VmHWM is read from /proc because ru_maxrss of a child started by vfork+exec,
 as subprocess does, can still carry the parent's peak.
 
+--chart PATH draws the inflaters table as a PNG bar chart (MB/s of the
+module and of each peer per data set) with matplotlib, imported only then.
+
 Every result is checked against the content it was made from.  The exit
 status is 1 when a module function gives a wrong result or fails, never
 because of a time; --quick (for CI) uses small data and few repetitions.
@@ -29,6 +32,7 @@ because of a time; --quick (for CI) uses small data and few repetitions.
 import argparse
 import gc
 import json
+import math
 import os
 import platform
 import shutil
@@ -761,6 +765,55 @@ def print_table(headers, rows, aligns):
         print(line(row))
 
 
+def load_pyplot():
+    """matplotlib's pyplot on the Agg backend (files only, no display).
+    Imported here, for --chart only: the quick run needs no matplotlib."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot
+    return matplotlib.pyplot
+
+
+# Legend text per column (matplotlib hides labels that start with "_").
+CHART_SERIES = {"native": "module (_native)", "zlib": "zlib", "isal": "isal", "zlib-ng": "zlib-ng",
+                "libdeflate": "libdeflate"}
+
+
+def draw_chart(pyplot, path, rows):
+    """Horizontal bars of MB/s, one group per data set in the table's
+    order, one bar per inflater; rows are (label, {column: MB/s}).  The
+    x axis is logarithmic: long matches at short distances run over ten
+    times as fast as the rest."""
+    from matplotlib.ticker import FuncFormatter, LogLocator
+    series = [name for name in CHART_SERIES if any(name in speeds for _, speeds in rows)]
+    bar = 0.8 / len(series)
+    fig, ax = pyplot.subplots(figsize=(10, 1.6 + 0.5 * len(rows)), layout="constrained")
+    for i, name in enumerate(series):
+        ys = [g + (i - (len(series) - 1) / 2) * bar
+              for g, (_, speeds) in enumerate(rows) if name in speeds]
+        ax.barh(ys, [speeds[name] for _, speeds in rows if name in speeds], height=bar,
+                label=CHART_SERIES[name], color=f"C{i}")
+    ax.set_yticks(range(len(rows)), [label for label, _ in rows])
+    ax.set_ylim(len(rows) - 0.5, -0.5)  # the table's first row on top
+    ax.set_xscale("log")
+    slowest = min(speed for _, speeds in rows for speed in speeds.values())
+    ax.set_xlim(left=10 ** math.floor(math.log10(slowest)))  # bars start at a power of ten
+    ax.xaxis.set_major_locator(LogLocator(subs=(1, 2, 5)))
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{x:g}"))
+    ax.xaxis.set_minor_formatter(FuncFormatter(lambda x, _: ""))
+    ax.grid(axis="x", which="major", alpha=0.4)
+    ax.set_axisbelow(True)
+    ax.set_xlabel("MB/s: output MB (1e6 bytes) per CPU second, best of repeated calls"
+                  " (log scale; higher is faster)")
+    ax.set_title("zlib_decompress by data set, and decompress_grd_blocks against a Python loop of\n"
+                 "each peer over the blocks; content compressed by zlib at level 6\n"
+                 f"bench.py, {time.strftime('%Y-%m-%d %H:%M %Z')}, {platform.node()}, "
+                 f"Python {platform.python_version()}", fontsize=10)
+    fig.legend(loc="outside lower center", ncols=len(series))
+    fig.savefig(path, dpi=100)
+    pyplot.close(fig)
+
+
 def machine_header(module_dir):
     cpu = "unknown CPU"
     try:
@@ -798,6 +851,9 @@ def main():
     parser.add_argument("--only", metavar="FUNCTION", help="only the rows of this module function")
     parser.add_argument("--section", action="append", choices=SECTIONS,
                         help="only this table (repeatable): " + ", ".join(SECTIONS))
+    parser.add_argument("--chart", metavar="PATH",
+                        help="after the inflaters table, draw its MB/s as a PNG bar chart "
+                             "(needs matplotlib: bench/requirements.txt)")
     parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
 
@@ -813,6 +869,18 @@ def main():
     module_dir = os.path.abspath(args.module_dir)
     quick = args.quick
     sections = args.section or SECTIONS
+    pyplot = None
+    if args.chart:
+        if "inflaters" not in sections:
+            print("bench.py: --chart draws the inflaters table; give --section inflaters too",
+                  file=sys.stderr)
+            return 2
+        try:
+            pyplot = load_pyplot()
+        except ImportError:
+            print(f"bench.py: --chart needs matplotlib ({sys.executable} -m pip install "
+                  f"-r bench/requirements.txt)", file=sys.stderr)
+            return 2
     budget = 0.05 if quick else 0.3
     reps = [1, 3] if quick else [3, 50]
     broken = []
@@ -898,6 +966,7 @@ def main():
                   "\n\"period p\": p random bytes repeated; \"grid N% dummy\": the grid with N% of its"
                   "\ncells set to 1.70141e38 in blank margins of varying width at both ends of its rows.\n")
             rows = []
+            chart_rows = []
             for ds in [d for d in inflaters_plan(maker, quick) if wanted(d["function"])]:
                 res = spawn({"kind": "inflaters", "module_dir": module_dir, "dataset": ds,
                              "budget": budget, "reps": reps})
@@ -913,8 +982,18 @@ def main():
                 label = ds["label"] if fn == "zlib_decompress" else f"grid, {ds['label']}, loop"
                 rows.append([fn, label, size_label(ds["out_size"]), time_label(native_t),
                              f"{ds['out_size'] / native_t / 1e6:.0f}", *ratios])
+                chart_rows.append((ds["label"] if fn == "zlib_decompress" else f"{fn}, {ds['label']}",
+                                   {name: ds["out_size"] / t / 1e6 for name, t in times.items() if t}))
             print_table(["function", "data set", "out", "native", "MB/s", *INFLATER_COLUMNS],
                         rows, "llrrrrrrr")
+            if pyplot and chart_rows:
+                try:
+                    draw_chart(pyplot, args.chart, chart_rows)
+                    print(f"\nchart: {args.chart}")
+                except OSError as error:
+                    print(f"bench.py: chart not written: {error}", file=sys.stderr)
+            elif pyplot:
+                print("bench.py: no inflater rows, so no chart", file=sys.stderr)
 
         # --------------------------------------------------------- memory
         if "memory" in sections:
