@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "codecs/huge_pages.h"
 #include "codecs/internal_fault.h"
 
 namespace native {
@@ -35,7 +34,6 @@ DecodeResult<void> ByteVector::reallocate(std::uint64_t new_capacity) {
   if (grown == nullptr) return out_of_memory(Codec::byte_vector);
   data_ = static_cast<std::uint8_t*>(grown);
   capacity_ = new_capacity;
-  advise_huge_pages(data_, static_cast<std::size_t>(new_capacity));
   return {};
 }
 
@@ -46,13 +44,23 @@ DecodeResult<void> GrowableBytes::reserve(std::uint64_t new_capacity) {
   return reallocate(new_capacity);
 }
 
-DecodeResult<void> GrowableBytes::grow(std::uint64_t additional) {
+DecodeResult<void> GrowableBytes::grow(std::uint64_t additional, std::uint64_t expected_length) {
   if (additional <= capacity_ - size_) return {};
   if (additional > max_capacity - size_) return out_of_memory(Codec::byte_vector);
   const std::uint64_t needed = size_ + additional;
-  // capacity_ <= max_capacity, so doubling cannot wrap.
-  const std::uint64_t doubled = std::min(capacity_ * 2, max_capacity);
-  return reallocate(std::max(needed, doubled));
+  // capacity_ <= max_capacity, so neither doubling nor adding a quarter
+  // wraps.
+  const std::uint64_t doubled = std::max(needed, std::min(capacity_ * 2, max_capacity));
+  std::uint64_t target = doubled;
+  if (expected_length >= needed && expected_length <= max_capacity - expected_length / 16) {
+    // A sixteenth above the estimate, but at least a quarter more than
+    // now: growth stays geometric, and each step is large enough for an
+    // owner that over-allocates small steps (a bytearray adds an eighth to
+    // a step of an eighth or less) to take it as it is.
+    const std::uint64_t quarter_more = std::max(needed, capacity_ + capacity_ / 4);
+    target = std::min(doubled, std::max(quarter_more, expected_length + expected_length / 16));
+  }
+  return reallocate(target);
 }
 
 void GrowableBytes::commit(std::uint64_t count) {

@@ -28,10 +28,14 @@ class GrowableBytes {
   // cannot be had.
   DecodeResult<void> reserve(std::uint64_t new_capacity);
 
-  // Makes room for at least `additional` more bytes, growing geometrically:
-  // the new capacity is at least twice the old one.  The error
-  // out_of_memory (storage unchanged) when the memory cannot be had.
-  DecodeResult<void> grow(std::uint64_t additional);
+  // Makes room for at least `additional` more bytes, growing geometrically.
+  // Without an estimate the capacity doubles.  With `expected_length`, the
+  // writer's estimate of the final length, growth stops a little past the
+  // estimate where doubling would overshoot it, so that the content ends
+  // close to the capacity; still every growth adds at least a quarter, so
+  // a low estimate costs few growths.  The error out_of_memory (storage
+  // unchanged) when the memory cannot be had.
+  DecodeResult<void> grow(std::uint64_t additional, std::uint64_t expected_length = 0);
 
   // The uninitialised bytes between size() and capacity().  Bytes written
   // there become part of the content through commit().
@@ -65,7 +69,8 @@ class GrowableBytes {
 
 // Owned storage: plain malloc/realloc/free, so growth never zero-fills the
 // spare room, and realloc can move large blocks by remapping pages instead
-// of copying them.
+// of copying them.  The allocator's memory is left as it gives it: no
+// advice, since the pages may hold its other blocks and outlive this one.
 class ByteVector final : public GrowableBytes {
  public:
   ByteVector() noexcept = default;

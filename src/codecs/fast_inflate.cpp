@@ -94,8 +94,51 @@ constexpr u32 make_entry(u32 symbol_entry, u32 length) {
   return symbol_entry + (length << 8) + length;
 }
 
+constexpr u64 low_bits(u32 count) { return (u64{1} << count) - 1; }
+
+// The fields of an entry, each read one way by every loop.
+// The bits the entry consumes: codeword plus extra bits, or for a subtable
+// pointer the root's width.
+inline u8 entry_bits(u32 entry) { return static_cast<u8>(entry); }
+// A literal entry's byte, and the second one of a pair.
+inline u8 literal_byte(u32 entry) { return static_cast<u8>(entry >> 8); }
+inline u8 second_literal_byte(u32 entry) { return static_cast<u8>(entry >> 16); }
 // The literal bytes an entry writes: one, or two for a pair.
 inline unsigned literal_count(u32 entry) { return 1 + ((entry >> 24) & 1); }
+// A length, distance or code-length entry's codeword length (the flags
+// above it are clear in such entries; see below), and its value: the
+// length or distance base, or the code-length symbol.
+inline u8 codeword_bits(u32 entry) { return static_cast<u8>(entry >> 8); }
+inline u32 entry_value(u32 entry) { return entry >> 16; }
+// The value plus the extra bits after the codeword in `bits`, the buffer
+// as it was before the entry was consumed.
+inline u32 value_with_extra_bits(u32 entry, u64 bits) {
+  return entry_value(entry) +
+         static_cast<u32>((bits & low_bits(entry_bits(entry))) >> codeword_bits(entry));
+}
+// A subtable pointer's subtable index width and start index.
+inline u32 subtable_bits(u32 entry) { return (entry >> 8) & 0xf; }
+inline u32 subtable_start(u32 entry) { return entry >> 16; }
+
+// codeword_bits() reads bits 8-15 whole: in length and distance entries of
+// every codeword length, bits 12-15 (flags elsewhere) are clear, and the
+// flags of literal and exceptional entries lie outside them.
+constexpr bool value_entries_leave_flag_bits_clear() {
+  for (u32 length = 1; length <= MAX_CODE_LENGTH; ++length) {
+    for (u32 s = 257; s < 286; ++s) {
+      if ((make_entry(SYMBOLS.litlen[s], length) >> 12) & 0xf) return false;
+    }
+    for (u32 s = 0; s < 30; ++s) {
+      if ((make_entry(SYMBOLS.dist[s], length) >> 12) & 0xf) return false;
+    }
+  }
+  return true;
+}
+static_assert(value_entries_leave_flag_bits_clear());
+// Subtable starts are stored in 16 bits.
+static_assert(FastInflater::LITLEN_TABLE_LENGTH <= 0x10000 &&
+              FastInflater::DIST_TABLE_LENGTH <= 0x10000 &&
+              FastInflater::PRECODE_TABLE_LENGTH <= 0x10000);
 
 // Pairing literals pays where their codewords are short (text): when the
 // literals of at most PAIRED_LITERAL_BITS bits fill at least a quarter of
@@ -126,15 +169,13 @@ void pair_literals(u32* root, unsigned root_bits) {
   for (u32 index = u32{1} << root_bits; index-- > 0;) {
     const u32 first = root[index];
     if (!(first & ENTRY_LITERAL)) continue;
-    const u32 first_bits = first & 0xff;
+    const u32 first_bits = entry_bits(first);
     const u32 second = root[index >> first_bits];
-    if (!(second & ENTRY_LITERAL) || (second & 0xff) > root_bits - first_bits) continue;
-    root[index] = ENTRY_LITERAL | ENTRY_PAIR | ((second & 0xff00) << 8) | (first & 0xff00) |
-                  (first_bits + (second & 0xff));
+    if (!(second & ENTRY_LITERAL) || entry_bits(second) > root_bits - first_bits) continue;
+    root[index] = ENTRY_LITERAL | ENTRY_PAIR | (u32{literal_byte(second)} << 16) |
+                  (u32{literal_byte(first)} << 8) | (first_bits + entry_bits(second));
   }
 }
-
-constexpr u64 low_bits(u32 count) { return (u64{1} << count) - 1; }
 
 constexpr std::array<u8, 256> make_byte_reversal() {
   std::array<u8, 256> table{};
@@ -224,10 +265,10 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
   std::size_t end = root_size;
   for (u32 prefix = 0; prefix < root_size; ++prefix) {
     if (sub_bits[prefix] == 0) continue;
-    const u32 subtable_start = static_cast<u32>(end);
+    const u32 start = static_cast<u32>(end);
     end += std::size_t{1} << sub_bits[prefix];
     if (end > table_length) return false;  // beyond `enough`: not a complete code
-    table[prefix] = (subtable_start << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
+    table[prefix] = (start << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
                     (u32{sub_bits[prefix]} << 8) | root;
   }
   code = first_long_code;
@@ -235,10 +276,10 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
     for (unsigned n = 0; n < count[len]; ++n, ++index) {
       const u32 reversed = reverse_bits(code++, len);
       const u32 prefix = reversed & (root_size - 1);
-      const u32 subtable_start = table[prefix] >> 16;
+      const u32 start = subtable_start(table[prefix]);
       const u32 entry = make_entry(symbol_entries[sorted[index]], len - root);
-      const u32 stop = subtable_start + (u32{1} << sub_bits[prefix]);
-      for (u32 i = subtable_start + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
+      const u32 stop = start + (u32{1} << sub_bits[prefix]);
+      for (u32 i = start + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
         table[i] = entry;
       }
     }
@@ -325,8 +366,13 @@ inline void store_pattern(u8* dst, const u8* stop, const u8* pattern, std::size_
   } while (dst < stop);
 }
 
-// Stores past a match's end: a 32-byte pattern store starts before it.
-constexpr std::ptrdiff_t COPY_OVERSHOOT = 31;
+// The widest store of a match copy: a pattern of twice the widest
+// short-offset half (copy_short_offset<16>); sequential copies store 16.
+// Each starts before the match's end, so it writes at most one byte less
+// than its width past it.
+constexpr std::size_t WIDEST_SHORT_OFFSET_HALF = 16;
+constexpr std::size_t WIDEST_MATCH_STORE = 2 * WIDEST_SHORT_OFFSET_HALF;
+constexpr std::ptrdiff_t COPY_OVERSHOOT = WIDEST_MATCH_STORE - 1;
 
 // A match at an offset from `half` to 2 * half - 1: after one copy of
 // `half` bytes, the 2 * half bytes at src are the pattern; a match up to
@@ -349,11 +395,11 @@ constexpr std::ptrdiff_t LITERAL_STORE = 2;
 template <bool paired>
 inline void write_literals(u8*& out_next, u32 entry) {
   if constexpr (paired) {
-    const u8 bytes[LITERAL_STORE] = {static_cast<u8>(entry >> 8), static_cast<u8>(entry >> 16)};
+    const u8 bytes[LITERAL_STORE] = {literal_byte(entry), second_literal_byte(entry)};
     std::memcpy(out_next, bytes, LITERAL_STORE);
     out_next += literal_count(entry);
   } else {
-    *out_next++ = static_cast<u8>(entry >> 8);
+    *out_next++ = literal_byte(entry);
   }
 }
 
@@ -362,7 +408,7 @@ inline void write_literals(u8*& out_next, u32 entry) {
 inline void copy_match(u8* dst, u32 offset, u32 length) {
   const u8* src = dst - offset;
   u8* const stop = dst + length;
-  if (offset >= 32) {
+  if (offset >= WIDEST_MATCH_STORE) {
     // Sequential 16-byte copies read only bytes already written, at
     // least two stores back; most matches take one.
     copy_bytes<16>(dst, src);
@@ -371,8 +417,8 @@ inline void copy_match(u8* dst, u32 offset, u32 length) {
       src += 16;
       copy_bytes<16>(dst, src);
     }
-  } else if (offset >= 16) {
-    copy_short_offset<16>(dst, offset, length);
+  } else if (offset >= WIDEST_SHORT_OFFSET_HALF) {
+    copy_short_offset<WIDEST_SHORT_OFFSET_HALF>(dst, offset, length);
   } else if (offset >= 8) {
     copy_short_offset<8>(dst, offset, length);
   } else {
@@ -392,13 +438,16 @@ inline void copy_match(u8* dst, u32 offset, u32 length) {
 }
 
 // The refill loads 8 bytes and advances at most 7 (never past a byte it has
-// not yet used); an iteration of the fast loop refills at most three times
-// (at its top, after two literals, after a length).
+// not yet used).  The fast loop checks the input position at the end of
+// each iteration; up to the next check it refills at most three times (at
+// the top, after two literals, after a length), four in the first
+// iteration, which one refill precedes.  The k-th refill after a check
+// loads from at most (k - 1) * 7 bytes past it.
 constexpr unsigned REFILL_LOAD = 8;
 constexpr unsigned REFILL_ADVANCE_MAX = 7;
-constexpr unsigned REFILLS_PER_ITERATION = 3;
+constexpr unsigned REFILLS_BETWEEN_CHECKS = 4;
 constexpr std::ptrdiff_t FAST_INPUT_ROOM = 32;
-static_assert(FAST_INPUT_ROOM >= REFILLS_PER_ITERATION * REFILL_ADVANCE_MAX + REFILL_LOAD);
+static_assert(FAST_INPUT_ROOM >= (REFILLS_BETWEEN_CHECKS - 1) * REFILL_ADVANCE_MAX + REFILL_LOAD);
 // One iteration writes at most two literal entries and a match, or three
 // literal entries.
 constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 * LITERAL_STORE + MAX_MATCH_LENGTH + COPY_OVERSHOOT;
@@ -514,7 +563,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
   const u64 litlen_mask = block.litlen_mask;
   // Distance tables always have a root of DIST_ROOT_BITS: a constant mask.
   constexpr u64 dist_mask = low_bits(DIST_ROOT_BITS);
-  BlockEnd end = BlockEnd::declined;
+  BlockEnd end;  // set on every way out
 
   // The fast loop: no bounds checks within an iteration, as the room
   // constants cover its worst case.  Each iteration starts with a word
@@ -528,7 +577,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
     const u8* const in_fast_end = in_end - FAST_INPUT_ROOM;
     const u8* const out_fast_end = out_end - FAST_OUTPUT_ROOM;
     const auto consume_entry = [&](u32 entry) {
-      bitbuf >>= static_cast<u8>(entry);
+      bitbuf >>= entry_bits(entry);
       bitsleft -= entry;
     };
     refill_word(in_next, bitbuf, bitsleft);
@@ -556,7 +605,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
       if (entry & ENTRY_EXCEPTIONAL) {
         if (entry & ENTRY_SUBTABLE) {
           consume_entry(entry);
-          entry = litlen[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
+          entry = litlen[subtable_start(entry) + (bitbuf & low_bits(subtable_bits(entry)))];
           if (entry & ENTRY_LITERAL) {
             consume_entry(entry);
             write_literals<paired>(out_next, entry);
@@ -577,10 +626,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
       {
         u64 saved = bitbuf;
         consume_entry(entry);
-        // Bits 12-15 of a length or distance entry are clear: the shift is
-        // the codeword length.
-        const u32 length = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
-                                                            static_cast<u8>(entry >> 8));
+        const u32 length = value_with_extra_bits(entry, saved);
         // The distance lookup goes before the refill, so that it does not
         // wait for it; the refill leaves the low bits alone.
         entry = dist[bitbuf & dist_mask];
@@ -588,7 +634,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
         if (entry & ENTRY_EXCEPTIONAL) {
           if (entry & ENTRY_SUBTABLE) {
             consume_entry(entry);
-            entry = dist[(entry >> 16) + (bitbuf & low_bits((entry >> 8) & 0xf))];
+            entry = dist[subtable_start(entry) + (bitbuf & low_bits(subtable_bits(entry)))];
           }
           if (entry & ENTRY_INVALID) {
             end = BlockEnd::corrupt;
@@ -597,8 +643,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
         }
         saved = bitbuf;
         consume_entry(entry);
-        const u32 offset = (entry >> 16) + static_cast<u32>((saved & low_bits(static_cast<u8>(entry))) >>
-                                                            static_cast<u8>(entry >> 8));
+        const u32 offset = value_with_extra_bits(entry, saved);
         // zlib: "invalid distance too far back".
         if (offset > static_cast<std::size_t>(out_next - out_begin)) {
           end = BlockEnd::corrupt;
@@ -628,8 +673,8 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
       const BitReader symbol_start = r;
       u32 entry = litlen[r.bitbuf & litlen_mask];
       if (!(entry & ENTRY_LITERAL) && (entry & ENTRY_SUBTABLE)) {
-        consume(r, entry & 0xff);
-        entry = litlen[(entry >> 16) + (r.bitbuf & low_bits((entry >> 8) & 0xf))];
+        consume(r, entry_bits(entry));
+        entry = litlen[subtable_start(entry) + (r.bitbuf & low_bits(subtable_bits(entry)))];
       }
       if (entry & ENTRY_LITERAL) {
         const unsigned count = literal_count(entry);
@@ -639,40 +684,41 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
           end = BlockEnd::needs_room;
           break;
         }
-        consume(r, entry & 0xff);
-        out_next[0] = static_cast<u8>(entry >> 8);
-        if (count == 2) out_next[1] = static_cast<u8>(entry >> 16);
+        consume(r, entry_bits(entry));
+        out_next[0] = literal_byte(entry);
+        if (count == 2) out_next[1] = second_literal_byte(entry);
         out_next += count;
         continue;
       }
       if (entry & ENTRY_END_OF_BLOCK) {
-        consume(r, entry & 0xff);
+        consume(r, entry_bits(entry));
         end = BlockEnd::end_of_block;
         break;
       }
+      // An invalid symbol whose bits reach past the input's end: zlib may
+      // call that incomplete instead, so it decides.
       if (entry & ENTRY_INVALID) {
-        if (bits_in_input(r, entry & 0xff)) end = BlockEnd::corrupt;
+        end = bits_in_input(r, entry_bits(entry)) ? BlockEnd::corrupt : BlockEnd::declined;
         break;
       }
       u64 saved = r.bitbuf;
-      consume(r, entry & 0xff);
-      const u32 length = ((entry >> 16) & 0x1ff) +
-                         static_cast<u32>((saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
+      consume(r, entry_bits(entry));
+      const u32 length = value_with_extra_bits(entry, saved);
       entry = dist[r.bitbuf & dist_mask];
       if (entry & ENTRY_SUBTABLE) {
-        consume(r, entry & 0xff);
-        entry = dist[(entry >> 16) + (r.bitbuf & low_bits((entry >> 8) & 0xf))];
+        consume(r, entry_bits(entry));
+        entry = dist[subtable_start(entry) + (r.bitbuf & low_bits(subtable_bits(entry)))];
       }
       if (entry & ENTRY_INVALID) {
-        if (bits_in_input(r, entry & 0xff)) end = BlockEnd::corrupt;
+        end = bits_in_input(r, entry_bits(entry)) ? BlockEnd::corrupt : BlockEnd::declined;
         break;
       }
       saved = r.bitbuf;
-      consume(r, entry & 0xff);
-      const u32 offset = (entry >> 16) +
-                         static_cast<u32>((saved & low_bits(entry & 0xff)) >> ((entry >> 8) & 0xf));
+      consume(r, entry_bits(entry));
+      const u32 offset = value_with_extra_bits(entry, saved);
       if (offset > static_cast<std::size_t>(out_next - out_begin)) {
-        if (bits_in_input(r, 0)) end = BlockEnd::corrupt;
+        // The same for a distance too far back read from bits past the end.
+        end = bits_in_input(r, 0) ? BlockEnd::corrupt : BlockEnd::declined;
         break;
       }
       if (static_cast<std::size_t>(out_end - out_next) < length) {
@@ -723,22 +769,26 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
     return decline();
   }
 
-  if (output.capacity() == output.size() && !output.grow(first_inflate_window_length(input.size()))) {
-    return decline();
-  }
   Output out{output.data() + size_before, output.data() + size_before,
              output.data() + output.capacity()};
-  // Grows the vector to hold `needed` more bytes at out.next.
+  BitReader reader{input.data() + 2, input.data() + input.size()};
+  // Grows the vector to hold `needed` more bytes at out.next (the stored
+  // bytes move: the cursors are set anew).
   const auto make_room = [&](std::uint64_t needed) {
     output.commit(static_cast<std::uint64_t>(out.next - (output.data() + output.size())));
-    if (!output.grow(needed)) return false;
+    const std::uint64_t expected =
+        growth_aim_ == GrowthAim::stream_end
+            ? expected_inflated_length(size_before, output.size() - size_before,
+                                       static_cast<std::uint64_t>(reader.next - input.data()),
+                                       input.size())
+            : 0;
+    if (!output.grow(needed, expected)) return false;
     out.begin = output.data() + size_before;
     out.next = output.data() + output.size();
     out.end = output.data() + output.capacity();
     return true;
   };
 
-  BitReader reader{input.data() + 2, input.data() + input.size()};
   const FixedTables& fixed = fixed_tables();
   bool final_block = false;
   do {
@@ -788,8 +838,8 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       for (unsigned have = 0; have < total;) {
         if (reader.bitsleft < 14 && !refill(reader)) return incomplete();  // 7 + 7 extra bits
         const u32 entry = precode_table_[reader.bitbuf & low_bits(precode_root)];
-        consume(reader, entry & 0xff);
-        const unsigned symbol = entry >> 16;
+        consume(reader, entry_bits(entry));
+        const unsigned symbol = entry_value(entry);
         if (symbol < 16) {
           lens_[have++] = static_cast<u8>(symbol);
           continue;

@@ -1,10 +1,10 @@
 // The fast path of zlib inflation: a whole-buffer DEFLATE decoder that
-// accepts only what zlib's inflate (windowBits 15, no dictionary) accepts,
-// and declines everything else, so that zlib's streaming path decides every
-// failure and every stream this decoder is unsure of.
+// accepts only what zlib's inflate (windowBits 15, no dictionary) accepts.
+// It gives zlib's verdict itself where it knows it (see FastInflate), and
+// declines every other stream it is unsure of, which zlib's streaming path
+// then decides.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -12,23 +12,18 @@
 
 namespace native {
 
-// The first output window of an inflation into an empty vector, for the
-// fast path and the streaming path alike: twice the input, about what
-// survey data inflates to, then doubling (large blocks grow by remapping,
-// without a copy).  A larger first window cost more than the growth it
-// saved: a fresh mapping per call whose pages, huge ones above all, the
-// kernel must clear (8 times the input: 25-40% slower at 1 MiB of grid,
-// channel or CSV data).  Capped so that a large input never makes the first
-// growth fail on its own.
-inline constexpr std::uint64_t FIRST_WINDOW_INPUT_MULTIPLE = 2;
-inline constexpr std::uint64_t FIRST_WINDOW_MIN = 4096;
-inline constexpr std::uint64_t FIRST_WINDOW_MAX = std::uint64_t{64} << 20;
-
-inline std::uint64_t first_inflate_window_length(std::uint64_t input_length) {
-  const std::uint64_t scaled = input_length > FIRST_WINDOW_MAX / FIRST_WINDOW_INPUT_MULTIPLE
-                                   ? FIRST_WINDOW_MAX
-                                   : input_length * FIRST_WINDOW_INPUT_MULTIPLE;
-  return std::clamp(scaled, FIRST_WINDOW_MIN, FIRST_WINDOW_MAX);
+// The output length a stream's ratio so far predicts once all of its
+// `input_length` bytes are inflated: `produced` bytes from the first
+// `consumed`, after the `size_before` bytes already in the output.  0 (no
+// estimate) before anything was produced.
+inline std::uint64_t expected_inflated_length(std::uint64_t size_before, std::uint64_t produced,
+                                              std::uint64_t consumed,
+                                              std::uint64_t input_length) {
+  if (produced == 0 || consumed == 0) return 0;
+  const double estimate = static_cast<double>(size_before) +
+                          static_cast<double>(produced) *
+                              (static_cast<double>(input_length) / static_cast<double>(consumed));
+  return estimate < 0x1p62 ? static_cast<std::uint64_t>(estimate) : 0;
 }
 
 // How the fast path ended.  On the two failures it knows zlib's verdict: the
@@ -41,32 +36,46 @@ enum class FastInflate {
   incomplete,  // nothing appended; zlib fails: "incomplete deflate stream"
 };
 
+// Where an output's growth aims while a stream inflates into it:
+// stream_end when the stream is the last thing written into the output (a
+// single blob), so that growth stops near the end the stream's ratio so far
+// predicts; doubling when more content follows (the blocks of a grid).
+enum class GrowthAim { stream_end, doubling };
+
 // Decoding tables, reusable from one stream to the next: one per thread of
 // work, never shared between threads.
 class FastInflater {
  public:
-  FastInflater() = default;
+  explicit FastInflater(GrowthAim growth_aim = GrowthAim::stream_end) noexcept
+      : growth_aim_(growth_aim) {}
   FastInflater(const FastInflater&) = delete;
   FastInflater& operator=(const FastInflater&) = delete;
 
   // Appends the content of the zlib stream at the start of `input` to
-  // `output` (into its spare room first, growing it geometrically), or
-  // leaves output.size() as it was and says why.  Bytes after the Adler-32
-  // trailer are ignored.  Never inflates a stream zlib rejects; declines
-  // the ones it cannot judge as zlib would (a bad header, incomplete Huffman
-  // codes, bits that may be zlib's business), and also streams zlib accepts
-  // in ways this decoder does not take (incomplete Huffman codes, output
-  // the vector cannot hold).
+  // `output` (into its spare room first, growing it geometrically as
+  // growth_aim() says), or leaves output.size() as it was and says why.
+  // Bytes after the Adler-32 trailer are ignored.  Never inflates a stream
+  // zlib rejects.  Declines what it cannot judge as zlib would: a header
+  // or a code-length sequence zlib may take or reject in ways this decoder
+  // does not follow, incomplete Huffman codes (which zlib takes in
+  // degenerate forms), invalid bits that lie past the input's end, and
+  // output the vector cannot hold.
   FastInflate inflate_into(std::span<const std::uint8_t> input, GrowableBytes& output);
 
-  // Longest table of subtables any complete code needs (zlib's `enough`
-  // for 286 length symbols with an 11-bit root, 30 distances with 8 bits).
+  GrowthAim growth_aim() const noexcept { return growth_aim_; }
+
+  // The tables of dynamic codes, which have at most 286 length/literal and
+  // 30 distance symbols (the fixed code's 288 and 32 have tables of their
+  // own): root plus subtables of the longest any complete code needs
+  // (zlib's `enough`: 2342 with an 11-bit length/literal root, 402 with an
+  // 8-bit distance root), and the code lengths of both codes.
   static constexpr std::size_t LITLEN_TABLE_LENGTH = 2342;
   static constexpr std::size_t DIST_TABLE_LENGTH = 402;
   static constexpr std::size_t PRECODE_TABLE_LENGTH = 128;
   static constexpr std::size_t CODE_LENGTHS = 286 + 30;
 
  private:
+  GrowthAim growth_aim_;
   std::uint32_t litlen_table_[LITLEN_TABLE_LENGTH];
   std::uint32_t dist_table_[DIST_TABLE_LENGTH];
   std::uint32_t precode_table_[PRECODE_TABLE_LENGTH];

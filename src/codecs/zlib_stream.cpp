@@ -56,6 +56,9 @@ class Inflater {
   // produce nothing.
   bool ended() const noexcept { return ended_; }
 
+  // Input bytes handed to inflate so far.
+  std::uint64_t consumed() const noexcept { return staged_ - (fill_level_ - read_pos_); }
+
   // Inflates into at most window.size() bytes (at least 1) of `window` and
   // returns the count written: above 0, or 0 only once the stream ended.
   DecodeResult<std::uint64_t> step(std::span<std::uint8_t> window) {
@@ -125,6 +128,7 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
 
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
                                             GrowableBytes& output, FastInflater& fast_inflater) {
+  make_first_inflate_window(output, input.size());
   switch (fast_inflater.inflate_into(input, output)) {
     case FastInflate::inflated:
       return {};
@@ -148,9 +152,12 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
   // the content exactly fills the vector.
   while (!inflater.ended()) {
     if (output.size() == output.capacity()) {
-      const std::uint64_t wanted =
-          output.capacity() == 0 ? first_inflate_window_length(input.size()) : 1;
-      if (!output.grow(wanted)) {
+      const std::uint64_t expected =
+          fast_inflater.growth_aim() == GrowthAim::stream_end
+              ? expected_inflated_length(size_before, output.size() - size_before,
+                                         inflater.consumed(), input.size())
+              : 0;
+      if (!output.grow(1, expected)) {
         return fail(value_error(Codec::zlib, INFLATE_MESSAGE_OUT_OF_MEMORY));
       }
     }

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "codecs/huge_pages.h"
 #include "lib/interpreter_caches.h"
 #include "lib/pending_error.h"
 
@@ -159,7 +158,6 @@ Result<Snapshot> BufferView::snapshot() const {
   }
   const auto size = static_cast<std::size_t>(record_->len);
   snapshot.owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-  advise_huge_pages(snapshot.owned.get(), size);
   int copied;
   {
     ExporterSection section(*this);

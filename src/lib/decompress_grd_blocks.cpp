@@ -91,9 +91,10 @@ Result<Ref> decompress_grd_blocks_impl(BufferView body, std::vector<BlockLocatio
   // growth takes over.
   (void)content.reserve(grid_content_reservation(body_bytes->bytes, payloads, size_hint));
   auto blocks = run_detached([&](DetachedSection& section) {
-    content.grow_through(&section);
-    auto decoded = inflate_grid_blocks_into(body_bytes->bytes, payloads, content);
-    content.grow_through(nullptr);
+    auto decoded = [&] {
+      const auto route = content.grow_through(section);
+      return inflate_grid_blocks_into(body_bytes->bytes, payloads, content);
+    }();
     std::vector<BlockLocation>().swap(payloads);
     return decoded;
   });

@@ -1,7 +1,9 @@
 #include "lib/python.h"  // first: it sets feature macros
 #include "lib/result_objects.h"
 
-#include "codecs/huge_pages.h"
+#include <cstring>
+
+#include "codecs/internal_fault.h"
 
 namespace native::py {
 
@@ -13,7 +15,6 @@ Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length) {
   if (!object) return fetch_error();
   auto* data = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object.get()));
   if (!data) return fetch_error();
-  advise_huge_pages(data, length);
   return ResultBytes{std::move(object), {data, static_cast<std::size_t>(length)}};
 }
 
@@ -25,17 +26,27 @@ Result<void> ResultBytearray::start() {
   return {};
 }
 
-DecodeResult<void> ResultBytearray::resize_attached(std::uint64_t new_capacity) {
-  // new_capacity <= max_capacity, the largest Py_ssize_t.  A refusal leaves
-  // the bytearray as it was; its MemoryError becomes the decoder's
-  // out_of_memory.
-  if (PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(new_capacity)) != 0) {
-    PyErr_Clear();
-    return out_of_memory(Codec::byte_vector);
+bool ResultBytearray::resize(std::uint64_t length) {
+  // length <= max_capacity, the largest Py_ssize_t.
+  const Py_ssize_t length_before = PyByteArray_Size(object_.get());
+  if (PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(length)) == 0) {
+    data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
+    return true;
   }
-  data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
+  PyErr_Clear();
+  // The documentation promises nothing about a refused resize; the
+  // decoders go on writing into the storage they hold.
+  if (reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get())) != data_ ||
+      PyByteArray_Size(object_.get()) != length_before) {
+    internal_fault("a refused bytearray resize changed the bytearray");
+  }
+  return false;
+}
+
+DecodeResult<void> ResultBytearray::resize_attached(std::uint64_t new_capacity) {
+  // A refusal (MemoryError) becomes the decoder's out_of_memory.
+  if (!resize(new_capacity)) return out_of_memory(Codec::byte_vector);
   capacity_ = new_capacity;
-  advise_huge_pages(data_, static_cast<std::size_t>(new_capacity));
   return {};
 }
 
@@ -44,11 +55,57 @@ DecodeResult<void> ResultBytearray::reallocate(std::uint64_t new_capacity) {
   return section_->attached([&] { return resize_attached(new_capacity); });
 }
 
+namespace {
+
+// The bytes a bytearray holds allocated (its __alloc__()), or -1 when it
+// cannot tell.
+Py_ssize_t allocated_bytes(PyObject* bytearray) {
+  Ref allocated = Ref::steal(PyObject_CallMethod(bytearray, "__alloc__", nullptr));
+  const Py_ssize_t count = allocated ? PyLong_AsSsize_t(allocated.get()) : -1;
+  if (count < 0) PyErr_Clear();
+  return count;
+}
+
+// Allocation beyond the content that a result may keep: an eighth, plus
+// the object's own header.
+constexpr std::uint64_t SLACK_ALLOWANCE_BYTES = 64;
+bool has_slack(std::uint64_t length, Py_ssize_t allocated) {
+  return allocated >= 0 &&
+         static_cast<std::uint64_t>(allocated) > length + length / 8 + SLACK_ALLOWANCE_BYTES;
+}
+
+}  // namespace
+
+void ResultBytearray::release_slack() {
+  const Py_ssize_t allocated = allocated_bytes(object_.get());
+  if (!has_slack(size_, allocated)) return;
+  // A bytearray shrinks its allocation to the length only when the length
+  // is below half of it, and grows it to exactly the length when the step
+  // is large: so it first grows past twice the content (where the
+  // allocator remaps large blocks without touching their pages), then
+  // shrinks to the content.
+  const auto past_double = static_cast<std::uint64_t>(allocated) * 2 + SLACK_ALLOWANCE_BYTES;
+  if (past_double <= max_capacity && resize(past_double) && resize(size_) &&
+      !has_slack(size_, allocated_bytes(object_.get()))) {
+    return;
+  }
+  // Another allocation policy, or no room for the step: one exact copy.
+  Ref exact = Ref::steal(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size_)));
+  if (!exact) {
+    PyErr_Clear();
+    (void)resize(size_);  // back to the content's length, slack and all
+    return;
+  }
+  if (size_ > 0) std::memcpy(PyByteArray_AsString(exact.get()), data_, size_);
+  object_ = std::move(exact);
+}
+
 Result<Ref> ResultBytearray::finish() {
-  if (size_ != capacity_ &&
-      PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(size_)) != 0) {
+  if (size_ != capacity_ && PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(size_)) != 0) {
     return fetch_error();
   }
+  data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
+  release_slack();
   data_ = nullptr;
   size_ = capacity_ = 0;
   return std::move(object_);

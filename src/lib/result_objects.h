@@ -36,16 +36,39 @@ class ResultBytearray final : public GrowableBytes {
   // fails.  Before anything else.
   Result<void> start();
 
-  // Growth from now on re-attaches through `section`, which must outlive
-  // the decoding; nullptr: the caller is attached.
-  void grow_through(DetachedSection* section) noexcept { section_ = section; }
+  // While the returned route lives, growth re-attaches through `section`;
+  // otherwise the caller must be attached.
+  class GrowthRoute {
+   public:
+    ~GrowthRoute() { result_.section_ = nullptr; }
+    GrowthRoute(const GrowthRoute&) = delete;
+    GrowthRoute& operator=(const GrowthRoute&) = delete;
 
-  // Trims the bytearray to the content and returns it (attached).
+   private:
+    friend class ResultBytearray;
+    GrowthRoute(ResultBytearray& result, DetachedSection& section) noexcept : result_(result) {
+      result_.section_ = &section;
+    }
+    ResultBytearray& result_;
+  };
+  [[nodiscard]] GrowthRoute grow_through(DetachedSection& section) noexcept {
+    return GrowthRoute(*this, section);
+  }
+
+  // Trims the bytearray to the content, its allocation included, and
+  // returns it (attached).
   Result<Ref> finish();
 
  private:
   DecodeResult<void> reallocate(std::uint64_t new_capacity) override;
   DecodeResult<void> resize_attached(std::uint64_t new_capacity);
+  // PyByteArray_Resize, attached.  True when it succeeded (data_ is then
+  // the new storage); on a refusal, checks that the bytearray still has
+  // its storage and length (an internal fault if not, before anything
+  // could be written into freed memory) and clears the error.
+  bool resize(std::uint64_t length);
+  // Releases an allocation more than an eighth above the content.
+  void release_slack();
 
   Ref object_;
   DetachedSection* section_ = nullptr;

@@ -17,14 +17,10 @@ Result<Ref> zlib_decompress_impl(BufferView data) {
 
   ResultBytearray output;
   if (auto started = output.start(); !started) return started.error();
-  // The first window attached, so that most streams never re-attach to
-  // grow; a refusal is left to the decoder, which fails the same way.
-  (void)output.reserve(first_inflate_window_length(input->bytes.size()));
+  make_first_inflate_window(output, input->bytes.size());
   auto inflated = run_detached([&](DetachedSection& section) {
-    output.grow_through(&section);
-    auto result = inflate_zlib_stream_into(input->bytes, output);
-    output.grow_through(nullptr);
-    return result;
+    const auto route = output.grow_through(section);
+    return inflate_zlib_stream_into(input->bytes, output);
   });
   if (!inflated) return decode_failure(inflated.error());
   return output.finish();

@@ -117,6 +117,18 @@ def test_zero_length_location_stops(native):
     expect_blocks(native, BODY, [LA, (len(BODY), 0)], 1, A)
 
 
+@pytest.mark.parametrize("size_hint", [0, 40 << 14, 80 << 14])
+def test_result_is_allocated_at_its_length(native, size_hint):
+    """A grid that stops early, and one whose hint is too small or too
+    large, still ends with an allocation close to its content."""
+    blocks = [zlib.compress(sample_content(1 << 14, seed), 6) for seed in range(40)]
+    blocks[21] = blocks[21][:-4] + b"\0\0\0\0"  # a bad Adler-32: the grid stops there
+    body, locations = build_body(blocks)
+    count, content = native.decompress_grd_blocks(body, locations, size_hint)
+    assert count == 21 and len(content) == 21 << 14
+    assert content.__alloc__() <= len(content) + len(content) // 8 + 64
+
+
 def test_block_of_no_content_counts(native):
     body, (empty, la) = build_body([EMPTY_CONTENT_STREAM, zlib.compress(A)])
     expect_blocks(native, body, [empty, la, empty, empty], 4, A)

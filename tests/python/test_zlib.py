@@ -132,6 +132,17 @@ def test_expansion_past_thousandfold(native):
     assert native.zlib_decompress(stream) == content
 
 
+@pytest.mark.parametrize("length, compressible", [
+    (70000, False), (1 << 20, False), ((8 << 20) + 1, False), (3 << 20, True), (20 << 20, True)])
+def test_result_is_allocated_at_its_length(native, length, compressible):
+    """The result's allocation ends within an eighth (and the object's own
+    header) of its content, whatever growth it took to get there."""
+    content = mixed_content(length, 9) if compressible else random.Random(length).randbytes(length)
+    result = native.zlib_decompress(zlib.compress(content, 6))
+    assert result == content
+    assert result.__alloc__() <= len(result) + len(result) // 8 + 64
+
+
 @pytest.mark.parametrize("length", [32767, 32768, 32769, 65536, 65537, 1 << 20])
 def test_stored_streams_around_staging_boundaries(native, length):
     content = random.Random(length).randbytes(length)
