@@ -8,6 +8,13 @@
 
 namespace native {
 
+namespace {
+
+// An estimate-aimed growth asks for at most this many times the room needed.
+constexpr std::uint64_t AIMED_GROWTH_MAX = 4;
+
+}  // namespace
+
 static_assert(sizeof(std::size_t) == 8, "sizes are 64-bit on every target");
 
 ByteVector::~ByteVector() { std::free(data_); }
@@ -48,19 +55,18 @@ DecodeResult<void> GrowableBytes::grow(std::uint64_t additional, std::uint64_t e
   if (additional <= capacity_ - size_) return {};
   if (additional > max_capacity - size_) return out_of_memory(Codec::byte_vector);
   const std::uint64_t needed = size_ + additional;
-  // capacity_ <= max_capacity, so neither doubling nor adding a quarter
-  // wraps.
+  // capacity_ <= max_capacity, so doubling cannot wrap.
   const std::uint64_t doubled = std::max(needed, std::min(capacity_ * 2, max_capacity));
-  std::uint64_t target = doubled;
-  if (expected_length >= needed && expected_length <= max_capacity - expected_length / 16) {
-    // A sixteenth above the estimate, but at least a quarter more than
-    // now: growth stays geometric, and each step is large enough for an
-    // owner that over-allocates small steps (a bytearray adds an eighth to
-    // a step of an eighth or less) to take it as it is.
-    const std::uint64_t quarter_more = std::max(needed, capacity_ + capacity_ / 4);
-    target = std::min(doubled, std::max(quarter_more, expected_length + expected_length / 16));
+  if (expected_length >= needed && needed <= max_capacity / AIMED_GROWTH_MAX) {
+    // Room for the estimate and as much again: the content then ends below
+    // half the capacity, where the owner can give the rest back in place.
+    // Bounded, so that a wild estimate asks for no more than a few times
+    // what is needed; refused, growth falls back to doubling.
+    const std::uint64_t aimed = std::min(
+        expected_length / 4 * 9, std::max(doubled, needed * AIMED_GROWTH_MAX));
+    if (aimed > doubled && reallocate(aimed)) return {};
   }
-  return reallocate(target);
+  return reallocate(doubled);
 }
 
 void GrowableBytes::commit(std::uint64_t count) {
