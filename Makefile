@@ -145,7 +145,9 @@ test-python: build
 test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-stress \
       test-python-older test-wheels-quick test-python
 
-bench: build
+# The full run builds the module it measures itself, with the release
+# wheels' compiler (build-bench-module); the quick one takes $(BUILD).
+bench:
 	PYTHON_FOR_TOOLS=$(PY) tools/run-bench
 
 bench-quick: test-bench-quick

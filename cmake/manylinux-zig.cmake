@@ -1,7 +1,8 @@
 # Toolchain for the release wheels: tools/zig-c++ (zig's clang and libc++
 # against glibc 2.17), so that the module needs nothing newer than
 # manylinux2014 offers.  Used by tools/build-release-wheels, for any target
-# machine:
+# machine, and by tools/run-bench for the module it measures (this machine):
+# flags the wheels need belong here, so that both builds get them.
 #
 #   NATIVE_ZIG_PYTHON=<python with ziglang> NATIVE_TARGET_ARCH=aarch64 \
 #   NATIVE_SYSROOT=<sysroot of that machine> \
