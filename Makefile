@@ -156,5 +156,5 @@ fuzz: host-packages
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} tools/run-fuzzers
 
 clean:
-	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-tsan build-fuzz build-bench \
+	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-tsan build-fuzz build-bench build-bench-module \
 	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel build-release dist
