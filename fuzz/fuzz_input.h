@@ -73,6 +73,16 @@ class ExactBuffer {
 
 // ------------------------------------------------------------------ layouts
 
+// A growth limit, for the inflation harnesses' outputs: n from 1 to 7 makes
+// the output refuse to grow past `base` bytes and (n - 1) eighths of
+// `content` (the length zlib inflates), so that a growth is refused before
+// or in the middle of the content; any other n sets no limit.
+inline constexpr unsigned GROWTH_LIMIT_STEPS = 7;
+inline std::uint64_t growth_limit(unsigned n, std::uint64_t base, std::uint64_t content) {
+  if (n == 0 || n > GROWTH_LIMIT_STEPS) return UINT64_MAX;
+  return base + content * (n - 1) / 8;
+}
+
 // lzrw1_fuzzer: u16 output length, u16 start, stream bytes.  A start with
 // its top bit set stands for 2^64 - 1 - (low 15 bits), to reach read
 // positions near the top of the 64-bit range.
@@ -112,7 +122,10 @@ inline void append_speed_case_head(std::vector<std::uint8_t>& out, std::int64_t 
   append_le(out, static_cast<std::uint64_t>(total), 8);
 }
 
-// zlib_stream_fuzzer: the input is the stream, with nothing in front.
+// zlib_stream_fuzzer: the input is the stream, with nothing in front; its
+// length modulo 64 is the growth limit's n (bytes after the stream are
+// ignored, so they set it without changing the stream).
+inline constexpr unsigned ZLIB_STREAM_LIMIT_MODULUS = 64;
 
 // fast_inflate_fuzzer: u8 mode, u8 level, u8 strategy, u8 memory level, u8
 // flip count, u32 flip seed, u8 prefix length, then the data.  Mode bit 0
@@ -120,7 +133,8 @@ inline void append_speed_case_head(std::vector<std::uint8_t>& out, std::int64_t 
 // then damaged by the flips; set: the data is raw DEFLATE as it stands.
 // Mode bits 1-2: the output's room before the call, beyond the prefix:
 // 0 one byte, 1 exactly zlib's content, 2 that plus one, 3 that less one
-// (the room a size hint gives; the decoder grows it when it must).
+// (the room a size hint gives; the decoder grows it when it must).  Mode
+// bits 3-5: the growth limit's n, with the prefix and the room as its base.
 enum class OutputRoom { one_byte, exact, exact_plus_one, exact_less_one };
 struct FastInflateCase {
   bool raw;
@@ -131,6 +145,7 @@ struct FastInflateCase {
   unsigned flips;
   std::uint32_t flip_seed;
   unsigned prefix;  // bytes already in the output vector
+  unsigned growth_limit;
   std::span<const std::uint8_t> data;
 };
 inline FastInflateCase read_fast_inflate_case(std::span<const std::uint8_t> input) {
@@ -139,6 +154,7 @@ inline FastInflateCase read_fast_inflate_case(std::span<const std::uint8_t> inpu
   const std::uint8_t mode = reader.u8();
   c.raw = mode & 1;
   c.room = static_cast<OutputRoom>((mode >> 1) & 3);
+  c.growth_limit = (mode >> 3) & 7;
   c.level = reader.u8() % 10;
   c.strategy = reader.u8() % 5;
   c.mem_level = 1 + reader.u8() % 9;
@@ -151,8 +167,9 @@ inline FastInflateCase read_fast_inflate_case(std::span<const std::uint8_t> inpu
 inline void append_fast_inflate_case_head(std::vector<std::uint8_t>& out, bool raw, int level,
                                           int strategy, unsigned flips,
                                           std::uint32_t flip_seed,
-                                          OutputRoom room = OutputRoom::one_byte) {
-  append_le(out, (raw ? 1u : 0u) | static_cast<unsigned>(room) << 1, 1);
+                                          OutputRoom room = OutputRoom::one_byte,
+                                          unsigned growth_limit = 0) {
+  append_le(out, (raw ? 1u : 0u) | static_cast<unsigned>(room) << 1 | growth_limit << 3, 1);
   append_le(out, static_cast<std::uint64_t>(level), 1);
   append_le(out, static_cast<std::uint64_t>(strategy), 1);
   append_le(out, 7, 1);  // memory level 8
@@ -161,8 +178,9 @@ inline void append_fast_inflate_case_head(std::vector<std::uint8_t>& out, bool r
   append_le(out, 3, 1);
 }
 
-// grid_blocks_fuzzer: u64 size hint, u8 location count (low 5 bits), then
-// per location a flag byte, u32 offset and u32 length, then the body.
+// grid_blocks_fuzzer: u64 size hint, u8 location count (low 5 bits) and
+// growth limit's n (high 3 bits, base 0), then per location a flag byte,
+// u32 offset and u32 length, then the body.
 // Flag bit 0 makes the offset 2^64 - 1 - offset, bit 1 the same for the
 // length: ends that overflow or lie far out of range.
 inline constexpr unsigned GRID_MAX_LOCATIONS = 31;
@@ -174,6 +192,7 @@ struct GridLocation {
 };
 struct GridCase {
   std::uint64_t size_hint;
+  unsigned growth_limit;
   std::vector<GridLocation> locations;
   std::span<const std::uint8_t> body;
 };
@@ -181,7 +200,9 @@ inline GridCase read_grid_case(std::span<const std::uint8_t> data) {
   InputReader reader(data);
   GridCase c;
   c.size_hint = reader.u64();
-  const unsigned count = reader.u8() & GRID_MAX_LOCATIONS;
+  const std::uint8_t count_and_limit = reader.u8();
+  const unsigned count = count_and_limit & GRID_MAX_LOCATIONS;
+  c.growth_limit = count_and_limit >> 5;
   for (unsigned i = 0; i < count; ++i) {
     const std::uint8_t flags = reader.u8();
     std::uint64_t offset = reader.u32();
@@ -194,9 +215,10 @@ inline GridCase read_grid_case(std::span<const std::uint8_t> data) {
   return c;
 }
 inline void append_grid_case_head(std::vector<std::uint8_t>& out, std::uint64_t size_hint,
-                                  std::span<const GridLocation> locations) {
+                                  std::span<const GridLocation> locations,
+                                  unsigned growth_limit = 0) {
   append_le(out, size_hint, 8);
-  append_le(out, locations.size(), 1);
+  append_le(out, locations.size() | growth_limit << 5, 1);
   for (const GridLocation& location : locations) {
     append_le(out, 0, 1);
     append_le(out, location.offset, 4);

@@ -248,6 +248,14 @@ void zlib_seeds(const fs::path& root) {
   corpus.add(deflate_with(random_bytes(60000, 12), 1));
   // The edges of zlib's verdicts (as the fast inflater's seeds).
   for (const Bytes& raw : edge_streams()) corpus.add(zlib_wrapped(raw));
+  // Padded to the lengths whose output refuses to grow (fuzz_input.h):
+  // before any growth, and a quarter, half and three quarters in.
+  const Bytes long_stream = deflate_with(td::survey_like_content(100000, 43), 6);
+  for (unsigned limit : {1u, 3u, 5u, 7u}) {
+    Bytes padded = long_stream;
+    while (padded.size() % fz::ZLIB_STREAM_LIMIT_MODULUS != limit) padded.push_back(0);
+    corpus.add(padded);
+  }
 }
 
 // `period` random bytes repeated: matches at distance `period` only.
@@ -435,6 +443,14 @@ void fast_inflate_seeds(const fs::path& root) {
       corpus.add(concat(seed, stream));
     }
   }
+  // Outputs that refuse to grow: before any growth, and a quarter, half and
+  // three quarters into the content.
+  for (unsigned limit : {1u, 3u, 5u, 7u}) {
+    Bytes seed;
+    fz::append_fast_inflate_case_head(seed, false, 6, Z_DEFAULT_STRATEGY, 0, 0,
+                                      fz::OutputRoom::one_byte, limit);
+    corpus.add(concat(seed, td::survey_like_content(30000, 50 + limit)));
+  }
   // Streams cut in their last bytes: a symbol, an end-of-block code or a
   // stored block's content cut short.
   for (const Bytes& stream : {deflate_with(td::survey_like_content(3000, 8), 6, Z_DEFAULT_STRATEGY, -15),
@@ -472,9 +488,10 @@ void grid_seeds(const fs::path& root) {
     body.insert(body.end(), stream.begin(), stream.end());
     total += content.size();
   }
-  auto add = [&](std::uint64_t hint, const std::vector<fz::GridLocation>& list, const Bytes& b) {
+  auto add = [&](std::uint64_t hint, const std::vector<fz::GridLocation>& list, const Bytes& b,
+                 unsigned growth_limit = 0) {
     Bytes seed;
-    fz::append_grid_case_head(seed, hint, list);
+    fz::append_grid_case_head(seed, hint, list, growth_limit);
     corpus.add(concat(seed, b));
   };
   for (std::uint64_t hint : {total, std::uint64_t{0}, std::uint64_t{100}, total + 1,
@@ -482,6 +499,12 @@ void grid_seeds(const fs::path& root) {
     add(hint, locations, body);
   }
   add(total, {}, body);
+  // Outputs that refuse to grow partway through the blocks: after the
+  // reservation of the exact hint is refused, and with no reservation.
+  for (unsigned limit : {1u, 4u, 7u}) {
+    add(total, locations, body, limit);
+    add(0, locations, body, limit);
+  }
   auto swapped = locations;
   std::swap(swapped[0], swapped[3]);
   swapped.push_back(swapped[1]);  // repeated

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <utility>
 
 #include "codecs/integers.h"
 #include "codecs/zlib_stream.h"
@@ -62,19 +61,6 @@ DecodeResult<std::uint64_t> inflate_grid_blocks_into(std::span<const std::uint8_
     ++blocks_decoded;
   }
   return blocks_decoded;
-}
-
-DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
-                                             std::span<const BlockLocation> locations,
-                                             std::uint64_t size_hint) {
-  GridBlocks result{0, ByteVector()};
-  // A reservation the allocator refuses is skipped and growth takes over.
-  const std::uint64_t reservation = grid_content_reservation(body, locations, size_hint);
-  if (reservation > 0) (void)result.content.reserve(reservation);
-  auto blocks = inflate_grid_blocks_into(body, locations, result.content);
-  if (!blocks) return blocks.error();
-  result.blocks_decoded = *blocks;
-  return result;
 }
 
 }  // namespace native

@@ -16,18 +16,14 @@ struct BlockLocation {
   std::uint64_t length;
 };
 
-struct GridBlocks {
-  std::uint64_t blocks_decoded;
-  ByteVector content;  // contents of the decoded blocks, in location order
-};
-
 // DEFLATE's best case codes a 258-byte match in 2 bits, so a payload of n
 // bytes never inflates to more than 1032 * n bytes.
 inline constexpr std::uint64_t DEFLATE_MAX_EXPANSION = 1032;
 
 // The room worth reserving for the content up front: `size_hint` (the
 // expected total length), trusted only as far as the payloads before the
-// first out-of-range location could honour it.
+// first out-of-range location could honour it.  The content is the same
+// whatever is reserved: a refused reservation is skipped, growth takes over.
 std::uint64_t grid_content_reservation(std::span<const std::uint8_t> body,
                                        std::span<const BlockLocation> locations,
                                        std::uint64_t size_hint);
@@ -42,11 +38,5 @@ std::uint64_t grid_content_reservation(std::span<const std::uint8_t> body,
 DecodeResult<std::uint64_t> inflate_grid_blocks_into(std::span<const std::uint8_t> body,
                                                      std::span<const BlockLocation> locations,
                                                      GrowableBytes& content);
-
-// The same into a fresh vector reserved at grid_content_reservation(); any
-// `size_hint` gives the same result.
-DecodeResult<GridBlocks> inflate_grid_blocks(std::span<const std::uint8_t> body,
-                                             std::span<const BlockLocation> locations,
-                                             std::uint64_t size_hint);
 
 }  // namespace native

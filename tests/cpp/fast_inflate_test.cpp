@@ -2,6 +2,7 @@
 
 #include "codecs/zlib_stream.h"
 #include "reference/zlib.h"
+#include "support/moving_bytes.h"
 
 #include <gtest/gtest.h>
 #include <libdeflate.h>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <random>
 #include <string>
@@ -18,6 +20,7 @@ namespace native {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using support::MovingBytes;
 
 // ------------------------------------------------------ hand-made DEFLATE
 
@@ -359,7 +362,7 @@ TEST_P(FallbackStreams, FastPathDeclinesAndZlibDecides) {
   ASSERT_EQ(reference.end == reference::InflateEnd::ended, c.zlib_accepts);
 
   FastInflater fast;
-  ByteVector output;
+  MovingBytes output;
   ASSERT_TRUE(output.grow(3));
   std::memcpy(output.spare().data(), "abc", 3);
   output.commit(3);
@@ -367,10 +370,11 @@ TEST_P(FallbackStreams, FastPathDeclinesAndZlibDecides) {
   EXPECT_EQ(output.size(), 3u);
   EXPECT_EQ(std::memcmp(output.data(), "abc", 3), 0);
 
-  const auto inflated = inflate_zlib_stream(stream);
+  MovingBytes whole;
+  const auto inflated = inflate_zlib_stream_into(stream, whole);
   if (c.zlib_accepts) {
     ASSERT_TRUE(inflated);
-    EXPECT_EQ(Bytes(inflated->data(), inflated->data() + inflated->size()), reference.content);
+    EXPECT_EQ(Bytes(whole.data(), whole.data() + whole.size()), reference.content);
   } else {
     ASSERT_FALSE(inflated);
     EXPECT_EQ(inflated.error().message,
@@ -399,7 +403,7 @@ TEST_P(FastPathSettings, InflatesZlibStreamsItself) {
     const Bytes content = sample(length, static_cast<std::uint32_t>(length + level));
     const Bytes stream = reference::deflate_with(content, level, strategy);
     FastInflater fast;
-    ByteVector output;
+    MovingBytes output;
     ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated) << length;
     ASSERT_EQ(output.size(), content.size());
     EXPECT_TRUE(content.empty() || std::memcmp(output.data(), content.data(), content.size()) == 0);
@@ -414,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(LevelsAndStrategies, FastPathSettings,
 
 TEST(FastInflater, AppendsAfterExistingContentAndReusesItsTables) {
   FastInflater fast;
-  ByteVector output;
+  MovingBytes output;
   Bytes expected;
   for (std::uint32_t seed = 0; seed < 6; ++seed) {
     const Bytes content = sample(1000 + 3000 * seed, seed);
@@ -431,7 +435,7 @@ TEST(FastInflater, TrailingBytesAreIgnored) {
   Bytes stream = reference::deflate_with(content, 6);
   stream.insert(stream.end(), {0x78, 0x9C, 0xFF, 0x00, 0x12});
   FastInflater fast;
-  ByteVector output;
+  MovingBytes output;
   ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated);
   EXPECT_EQ(output.size(), content.size());
 }
@@ -451,7 +455,7 @@ TEST(FastInflater, DamagedStreamsNeverSucceedWhereZlibFails) {
     stream[position] ^= static_cast<std::uint8_t>(1u << (random() % 8));
     if (random() % 4 == 0) stream.resize(random() % stream.size());
     const reference::Inflated reference = reference::reference_inflate(stream);
-    ByteVector output;
+    MovingBytes output;
     const FastInflate verdict = fast.inflate_into(stream, output);
     ASSERT_TRUE(verdict_agrees(verdict, reference.end, true)) << trial;
     if (verdict == FastInflate::inflated) {
@@ -495,7 +499,7 @@ TEST(FastInflater, FifteenBitCodewordsInBothLoops) {
   const Bytes stream = wrap(w.finish(), content);
   ASSERT_EQ(reference::reference_inflate(stream).content, content);
   FastInflater fast;
-  ByteVector output;
+  MovingBytes output;
   ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated);
   EXPECT_EQ(Bytes(output.data(), output.data() + output.size()), content);
 }
@@ -517,26 +521,48 @@ TEST(FastInflater, MatchesAtEveryShortOffset) {
     for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE}) {
       const Bytes stream = reference::deflate_with(content, 9, strategy);
       FastInflater fast;
-      ByteVector output;
+      MovingBytes output;
       ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated) << period;
       ASSERT_EQ(Bytes(output.data(), output.data() + output.size()), content) << period;
     }
   }
 }
 
-// Unknown size: the vector grows in place, so a 1000-fold expansion costs
-// one decode and leaves a capacity within twice the content (past the
-// first window).
+// Unknown size: the output grows as the content comes, so a 1000-fold
+// expansion costs one decode and leaves a capacity within twice the content
+// (past the first window).
 TEST(FastInflater, GrowthAtThousandfoldExpansion) {
   const Bytes content(std::size_t{24} << 20, 'x');
   const Bytes stream = reference::deflate_with(content, 9);
   ASSERT_GT(content.size() / stream.size(), 1000u);
   FastInflater fast;
-  ByteVector output;
+  MovingBytes output;
   ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated);
   ASSERT_EQ(output.size(), content.size());
   EXPECT_EQ(std::memcmp(output.data(), content.data(), content.size()), 0);
   EXPECT_LE(output.capacity(), 2 * output.size());
+}
+
+// An output that cannot grow (a result object may refuse) makes the fast
+// path decline, whatever block needs the room, and leaves the bytes before
+// the call as they were.
+TEST(FastInflater, DeclinesWhenTheOutputCannotGrow) {
+  const Bytes content = sample(300000, 7);
+  FastInflater fast;
+  for (int level : {0, 6}) {
+    const Bytes stream = reference::deflate_with(content, level);
+    for (std::uint64_t limit : std::initializer_list<std::uint64_t>{3, 4096, content.size() / 2,
+                                                                    content.size() + 2}) {
+      MovingBytes output(limit);
+      ASSERT_TRUE(output.grow(3));
+      std::memcpy(output.spare().data(), "abc", 3);
+      output.commit(3);
+      EXPECT_EQ(fast.inflate_into(stream, output), FastInflate::declined) << level << " " << limit;
+      EXPECT_GT(output.refusals(), 0u);
+      ASSERT_EQ(output.size(), 3u);
+      EXPECT_EQ(std::memcmp(output.data(), "abc", 3), 0);
+    }
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // zlib streams and grid blocks inflated the plain way, by zlib's own
 // streaming loop with no staging buffer and no growth policy: the
-// yardstick for inflate_zlib_stream and inflate_grid_blocks in the unit
-// tests and the fuzzers.
+// yardstick for inflate_zlib_stream_into and inflate_grid_blocks_into in
+// the unit tests and the fuzzers.
 #pragma once
 
 #include <zlib.h>

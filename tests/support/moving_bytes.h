@@ -1,0 +1,57 @@
+// The output owner of the unit tests and fuzzers: it behaves like the result
+// bytearray production decodes into, at its least friendly.  Every growth
+// copies the content into a fresh block and poisons and frees the old one,
+// so a pointer kept across a growth reads the poison or trips the address
+// sanitizer (a realloc that grows in place hides both).  And it refuses
+// growth past a capacity limit, as a result object may refuse any growth:
+// out_of_memory with nothing changed.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "codecs/byte_vector.h"
+
+namespace native::support {
+
+class MovingBytes final : public GrowableBytes {
+ public:
+  static constexpr std::uint8_t POISON = 0xa5;
+
+  MovingBytes() noexcept = default;
+  // Refuses every growth to more than `capacity_limit` bytes.
+  explicit MovingBytes(std::uint64_t capacity_limit) noexcept : capacity_limit_(capacity_limit) {}
+  ~MovingBytes() { std::free(data_); }
+
+  std::uint64_t growths() const noexcept { return growths_; }
+  std::uint64_t refusals() const noexcept { return refusals_; }
+
+ private:
+  DecodeResult<void> reallocate(std::uint64_t new_capacity) override {
+    auto* block = new_capacity > capacity_limit_
+                      ? nullptr
+                      : static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(new_capacity)));
+    if (block == nullptr) {
+      ++refusals_;
+      return out_of_memory(Codec::byte_vector);
+    }
+    if (size_ > 0) {
+      std::memcpy(block, data_, static_cast<std::size_t>(size_));
+      // Only the content: poisoning spare room nobody reads would cost as
+      // much as a large reservation itself.
+      std::memset(data_, POISON, static_cast<std::size_t>(size_));
+    }
+    std::free(data_);
+    data_ = block;
+    capacity_ = new_capacity;
+    ++growths_;
+    return {};
+  }
+
+  std::uint64_t capacity_limit_ = max_capacity;
+  std::uint64_t growths_ = 0;
+  std::uint64_t refusals_ = 0;
+};
+
+}  // namespace native::support
