@@ -529,8 +529,9 @@ TEST(FastInflater, MatchesAtEveryShortOffset) {
 }
 
 // Unknown size: the output grows as the content comes, so a 1000-fold
-// expansion costs one decode and leaves a capacity within twice the content
-// (past the first window).
+// expansion costs one decode; growth aimed at the estimated end asks for at
+// most four times the room needed, so the capacity stays within four times
+// the content.
 TEST(FastInflater, GrowthAtThousandfoldExpansion) {
   const Bytes content(std::size_t{24} << 20, 'x');
   const Bytes stream = reference::deflate_with(content, 9);
@@ -540,7 +541,7 @@ TEST(FastInflater, GrowthAtThousandfoldExpansion) {
   ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated);
   ASSERT_EQ(output.size(), content.size());
   EXPECT_EQ(std::memcmp(output.data(), content.data(), content.size()), 0);
-  EXPECT_LE(output.capacity(), 2 * output.size());
+  EXPECT_LE(output.capacity(), 4 * output.size());
 }
 
 // An output that cannot grow (a result object may refuse) makes the fast
