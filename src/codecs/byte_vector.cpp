@@ -10,8 +10,13 @@ namespace native {
 
 namespace {
 
-// An estimate-aimed growth asks for at most this many times the room needed.
-constexpr std::uint64_t AIMED_GROWTH_MAX = 4;
+// Room past an estimate of the final length (at most a sixteenth of it), so
+// that a decoder's fast loop, which wants a few hundred bytes of room, runs
+// to the end of the content.
+constexpr std::uint64_t ESTIMATE_MARGIN = 512;
+// Bytes past an eighth more that make a growth step larger than a
+// bytearray's eighth plus its header.
+constexpr std::uint64_t OVER_AN_EIGHTH = 64;
 
 }  // namespace
 
@@ -57,14 +62,17 @@ DecodeResult<void> GrowableBytes::grow(std::uint64_t additional, std::uint64_t e
   const std::uint64_t needed = size_ + additional;
   // capacity_ <= max_capacity, so doubling cannot wrap.
   const std::uint64_t doubled = std::max(needed, std::min(capacity_ * 2, max_capacity));
-  if (expected_length >= needed && needed <= max_capacity / AIMED_GROWTH_MAX) {
-    // Room for the estimate and as much again: the content then ends below
-    // half the capacity, where the owner can give the rest back in place.
-    // Bounded, so that a wild estimate asks for no more than a few times
-    // what is needed; refused, growth falls back to doubling.
-    const std::uint64_t aimed = std::min(
-        expected_length / 4 * 9, std::max(doubled, needed * AIMED_GROWTH_MAX));
-    if (aimed > doubled && reallocate(aimed)) return {};
+  if (expected_length >= needed && expected_length <= max_capacity / 2) {
+    // A sixteenth and the margin above the estimate, where doubling would
+    // overshoot it: the content then ends within an eighth of the capacity.
+    // Still more than an eighth above the capacity now: growth stays
+    // geometric, and the step is large enough for an owner that
+    // over-allocates smaller ones (a bytearray adds an eighth to a step of
+    // an eighth or less) to take it as it is.
+    const std::uint64_t eighth_more = std::max(needed, capacity_ + capacity_ / 8 + OVER_AN_EIGHTH);
+    const std::uint64_t margin = std::min(ESTIMATE_MARGIN, expected_length / 16);
+    return reallocate(std::min(
+        doubled, std::max(eighth_more, expected_length + expected_length / 16 + margin)));
   }
   return reallocate(doubled);
 }

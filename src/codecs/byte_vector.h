@@ -28,13 +28,13 @@ class GrowableBytes {
   // cannot be had.
   DecodeResult<void> reserve(std::uint64_t new_capacity);
 
-  // Makes room for at least `additional` more bytes, growing geometrically:
-  // the capacity at least doubles.  With `expected_length`, the writer's
-  // estimate of the final length, it grows to over twice the estimate (at
-  // most a few times what is needed), so that the content ends below half
-  // the capacity, where an owner trims its allocation in place (pages never
-  // written cost nothing).  The error out_of_memory (storage unchanged) when
-  // the memory cannot be had.
+  // Makes room for at least `additional` more bytes, growing geometrically.
+  // Without an estimate the capacity doubles.  With `expected_length`, the
+  // writer's estimate of the final length, growth stops a little past the
+  // estimate where doubling would overshoot it, so that the content ends
+  // close to the capacity (every growth still adds over an eighth).
+  // The error out_of_memory (storage unchanged) when the memory cannot be
+  // had.
   DecodeResult<void> grow(std::uint64_t additional, std::uint64_t expected_length = 0);
 
   // The uninitialised bytes between size() and capacity().  Bytes written
