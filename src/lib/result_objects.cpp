@@ -81,9 +81,11 @@ void ResultBytearray::release_slack() {
   if (!has_slack(size_, allocated)) return;
   // A bytearray shrinks its allocation to the length only when the length
   // is below half of it, and grows it to exactly the length when the step
-  // is large: so it first grows past twice the content (where the
-  // allocator remaps large blocks without touching their pages), then
-  // shrinks to the content.
+  // is large: so it first grows past twice the content (the allocator
+  // remaps a large block without touching its pages), then shrinks to the
+  // content.  Rare (a grid that stops early, a stream whose ratio changes
+  // late): the memory it gives back, the allocator may return to the
+  // system, to be faulted in again by the next call.
   const auto past_double = static_cast<std::uint64_t>(allocated) * 2 + SLACK_ALLOWANCE_BYTES;
   if (past_double <= max_capacity && resize(past_double) && resize(size_) &&
       !has_slack(size_, allocated_bytes(object_.get()))) {
@@ -101,11 +103,15 @@ void ResultBytearray::release_slack() {
 }
 
 Result<Ref> ResultBytearray::finish() {
+  // Below half of the allocation, the trim gives the rest back; within an
+  // eighth of it, the rest may stay (the growth policy's aim).  Only in
+  // between is the allocation asked for and released.
+  const bool slack_kept = size_ >= capacity_ - capacity_ / 2 && capacity_ - size_ > size_ / 8;
   if (size_ != capacity_ && PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(size_)) != 0) {
     return fetch_error();
   }
   data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
-  release_slack();
+  if (slack_kept) release_slack();
   data_ = nullptr;
   size_ = capacity_ = 0;
   return std::move(object_);
