@@ -169,11 +169,4 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
   return {};
 }
 
-DecodeResult<ByteVector> inflate_zlib_stream(std::span<const std::uint8_t> input) {
-  ByteVector output;
-  auto inflated = inflate_zlib_stream_into(input, output);
-  if (!inflated) return inflated.error();
-  return output;
-}
-
 }  // namespace native

@@ -54,16 +54,14 @@ inline void make_first_inflate_window(GrowableBytes& output, std::uint64_t input
 // Input is copied into the inflater through a staging buffer of this size.
 inline constexpr std::size_t INFLATE_STAGING_LENGTH = 32768;
 
-// The whole content of the zlib stream at the start of `input`, or why it
-// could not be had: one of the value errors above, or out_of_memory when
-// the staging buffer or the inflater itself cannot be allocated.  No
-// interpreter dependency; safe to run detached.  Throws only InternalFault,
-// if zlib breaks its own contract.
-DecodeResult<ByteVector> inflate_zlib_stream(std::span<const std::uint8_t> input);
-
-// The same, appending the content to `output` (whose spare room it uses
-// before growing it).  All or nothing: on failure output.size() is what it
-// was before the call; the bytes past it are undefined.
+// Appends the whole content of the zlib stream at the start of `input` to
+// `output` (into its spare room first, growing it aimed at the stream's
+// end), or says why it could not: one of the value errors above, or
+// out_of_memory when the staging buffer or the inflater itself cannot be
+// allocated.  All or nothing: on failure output.size() is what it was
+// before the call; the bytes past it are undefined.  No interpreter
+// dependency; safe to run detached.  Throws only InternalFault, if zlib
+// breaks its own contract.
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
                                             GrowableBytes& output);
 

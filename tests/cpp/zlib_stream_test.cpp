@@ -302,10 +302,11 @@ TEST(InflateZlibStream, SeveralMegabytes) {
   expect_content(compress_with(content, 6), content);
   expect_content(compress_with(content, 1), content);
   // The same into an owned vector, which grows by realloc.
-  const auto owned = inflate_zlib_stream(compress_with(content, 6));
-  ASSERT_TRUE(owned) << failure_text(owned);
-  ASSERT_EQ(owned->size(), content.size());
-  EXPECT_TRUE(std::equal(content.begin(), content.end(), owned->data()));
+  ByteVector owned;
+  const auto inflated = inflate_zlib_stream_into(compress_with(content, 6), owned);
+  ASSERT_TRUE(inflated) << failure_text(inflated);
+  ASSERT_EQ(owned.size(), content.size());
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), owned.data()));
 }
 
 TEST(InflateZlibStream, ExpansionPastThousandfold) {
