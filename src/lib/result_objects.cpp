@@ -55,43 +55,20 @@ DecodeResult<void> ResultBytearray::reallocate(std::uint64_t new_capacity) {
   return section_->attached([&] { return resize_attached(new_capacity); });
 }
 
-namespace {
-
-// The bytes a bytearray holds allocated (its __alloc__()), or -1 when it
-// cannot tell.
-Py_ssize_t allocated_bytes(PyObject* bytearray) {
-  Ref allocated = Ref::steal(PyObject_CallMethod(bytearray, "__alloc__", nullptr));
-  const Py_ssize_t count = allocated ? PyLong_AsSsize_t(allocated.get()) : -1;
-  if (count < 0) PyErr_Clear();
-  return count;
-}
-
-// Allocation beyond the content that a result may keep: an eighth, plus
-// the object's own header.
-constexpr std::uint64_t SLACK_ALLOWANCE_BYTES = 64;
-bool has_slack(std::uint64_t length, Py_ssize_t allocated) {
-  return allocated >= 0 &&
-         static_cast<std::uint64_t>(allocated) > length + length / 8 + SLACK_ALLOWANCE_BYTES;
-}
-
-}  // namespace
-
 void ResultBytearray::release_slack() {
-  const Py_ssize_t allocated = allocated_bytes(object_.get());
-  if (!has_slack(size_, allocated)) return;
   // A bytearray shrinks its allocation to the length only when the length
-  // is below half of it, and grows it to exactly the length when the step
-  // is large: so it first grows past twice the content (the allocator
-  // remaps a large block without touching its pages), then shrinks to the
-  // content.  Rare (a grid that stops early, a stream whose ratio changes
-  // late): the memory it gives back, the allocator may return to the
-  // system, to be faulted in again by the next call.
-  const auto past_double = static_cast<std::uint64_t>(allocated) * 2 + SLACK_ALLOWANCE_BYTES;
-  if (past_double <= max_capacity && resize(past_double) && resize(size_) &&
-      !has_slack(size_, allocated_bytes(object_.get()))) {
+  // is below half of it, and takes a large growth step as asked: so it
+  // first grows past twice the content (the allocator remaps a large block
+  // without touching its pages), then shrinks to the content.  Rare (a
+  // grid that stops early, a stream whose ratio changes late): the memory
+  // it gives back, the allocator may return to the system, to be faulted in
+  // again by the next call.
+  constexpr std::uint64_t PAST_DOUBLE = 64;
+  if (size_ <= (max_capacity - PAST_DOUBLE) / 2 && resize(size_ * 2 + PAST_DOUBLE) &&
+      resize(size_)) {
     return;
   }
-  // Another allocation policy, or no room for the step: one exact copy.
+  // A step refused: one exact copy, or failing that the result as it is.
   Ref exact = Ref::steal(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size_)));
   if (!exact) {
     PyErr_Clear();
@@ -105,7 +82,7 @@ void ResultBytearray::release_slack() {
 Result<Ref> ResultBytearray::finish() {
   // Below half of the allocation, the trim gives the rest back; within an
   // eighth of it, the rest may stay (the growth policy's aim).  Only in
-  // between is the allocation asked for and released.
+  // between is it released.
   const bool slack_kept = size_ >= capacity_ - capacity_ / 2 && capacity_ - size_ > size_ / 8;
   if (size_ != capacity_ && PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(size_)) != 0) {
     return fetch_error();

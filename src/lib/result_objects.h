@@ -67,7 +67,8 @@ class ResultBytearray final : public GrowableBytes {
   // its storage and length (an internal fault if not, before anything
   // could be written into freed memory) and clears the error.
   bool resize(std::uint64_t length);
-  // Releases an allocation more than an eighth above the content.
+  // Releases the allocation above the content, which is at least half of
+  // it (attached).
   void release_slack();
 
   Ref object_;
