@@ -23,15 +23,15 @@ inline constexpr const char* INFLATE_MESSAGE_OUT_OF_MEMORY = "out of memory";
 
 // The first output window of an inflation, for the fast path and the
 // streaming path alike: the input's length and a sixteenth, about what
-// stored or incompressible data inflates to, then growth aimed at the end the stream's ratio so far
-// predicts.  So the result's allocation ends close to its content, and
-// results of the same size reuse the same memory from call to call.  A
-// window of twice the input left the content between a half and seven
-// eighths of it, where a bytearray keeps the slack, and giving it back by
-// growing and shrinking had the allocator return memory each time and
-// fault it in again (1 MiB of grid data: 438 faults a call, 30% slower).
-// At least a small block and the fast loop's room; capped so that a large
-// input never makes the first growth fail on its own.
+// stored or incompressible data inflates to, then growth aimed at the end
+// the stream's ratio so far predicts.  So the result's allocation ends close
+// to its content, and results of the same size reuse the same memory from
+// call to call.  A window of twice the input left the content between a
+// half and seven eighths of it, where a bytearray keeps the slack, and
+// giving it back by growing and shrinking had the allocator return memory
+// each time and fault it in again (1 MiB of grid data: 438 faults a call,
+// 30% slower).  At least a small block and the fast loop's room; capped so
+// that a large input never makes the first growth fail on its own.
 inline constexpr std::uint64_t FIRST_WINDOW_MIN = 4096 + 512;
 inline constexpr std::uint64_t FIRST_WINDOW_MAX = std::uint64_t{64} << 20;
 
