@@ -41,7 +41,6 @@ constexpr u32 ENTRY_INVALID = 0x1000;
 constexpr unsigned LITLEN_ROOT_BITS = 11;
 constexpr unsigned DIST_ROOT_BITS = 8;
 constexpr unsigned PRECODE_ROOT_BITS = 7;
-constexpr unsigned FIXED_LITLEN_ROOT_BITS = 9;  // the fixed code's longest codeword
 constexpr unsigned MAX_CODE_LENGTH = 15;
 constexpr unsigned MAX_LENGTH_EXTRA_BITS = 5;
 constexpr unsigned MAX_DIST_EXTRA_BITS = 13;
@@ -50,8 +49,7 @@ constexpr unsigned MAX_MATCH_LENGTH = 258;
 // build_table notes the subtable width of each root prefix in a scratch
 // array as wide as the widest root.
 constexpr unsigned SCRATCH_ROOT_BITS = LITLEN_ROOT_BITS;
-static_assert(DIST_ROOT_BITS <= SCRATCH_ROOT_BITS && PRECODE_ROOT_BITS <= SCRATCH_ROOT_BITS &&
-              FIXED_LITLEN_ROOT_BITS <= SCRATCH_ROOT_BITS);
+static_assert(DIST_ROOT_BITS <= SCRATCH_ROOT_BITS && PRECODE_ROOT_BITS <= SCRATCH_ROOT_BITS);
 
 // zlib's limits: more length or distance codes are "too many length or
 // distance symbols"; 286/287 and distances 30/31 of the fixed code are
@@ -199,12 +197,12 @@ inline u32 reverse_bits(u32 code, u32 length) {
 // zlib rejects over-subscribed codes, rejects incomplete code-length codes,
 // and takes incomplete length and distance codes only in degenerate forms
 // that real encoders never write; those are left to zlib.
-// The root index is `max_root_bits` wide, or narrower when `shrink_root`
-// and no codeword is that long.
-template <unsigned max_root_bits>
+// The root index is `root` bits wide even where every codeword is shorter,
+// so that the decoders mask with a constant.
+template <unsigned root>
 bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned symbol_count,
-                 const u32* symbol_entries, bool shrink_root, unsigned& root_bits) {
-  static_assert(max_root_bits <= SCRATCH_ROOT_BITS, "sub_bits is too narrow for this root");
+                 const u32* symbol_entries) {
+  static_assert(root <= SCRATCH_ROOT_BITS, "sub_bits is too narrow for this root");
   unsigned count[MAX_CODE_LENGTH + 1] = {};
   for (unsigned s = 0; s < symbol_count; ++s) ++count[lens[s]];
   int left = 1;
@@ -216,8 +214,6 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
 
   unsigned longest = MAX_CODE_LENGTH;
   while (count[longest] == 0) --longest;
-  const unsigned root = shrink_root ? std::min(max_root_bits, longest) : max_root_bits;
-  root_bits = root;
   const u32 root_size = u32{1} << root;
 
   // The used symbols by codeword length, in symbol order within a length:
@@ -287,12 +283,9 @@ bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned 
   return true;
 }
 
-// The fixed code's tables, built once.
+// The fixed code's tables, built once, laid out as a FastInflater's.
 struct FixedTables {
-  u32 litlen[u32{1} << FIXED_LITLEN_ROOT_BITS];
-  u32 dist[u32{1} << DIST_ROOT_BITS];
-  unsigned litlen_root = 0;
-  unsigned dist_root = 0;
+  u32 tables[FastInflater::TABLES_LENGTH];
 
   FixedTables() {
     u8 lens[288];
@@ -300,10 +293,11 @@ struct FixedTables {
     std::fill(lens + 144, lens + 256, 9);
     std::fill(lens + 256, lens + 280, 7);
     std::fill(lens + 280, lens + 288, 8);
-    build_table<FIXED_LITLEN_ROOT_BITS>(litlen, std::size(litlen), lens, 288, SYMBOLS.litlen, true,
-                                        litlen_root);
+    build_table<LITLEN_ROOT_BITS>(tables, FastInflater::LITLEN_TABLE_LENGTH, lens, 288,
+                                  SYMBOLS.litlen);
     std::fill(lens, lens + 32, 5);
-    build_table<DIST_ROOT_BITS>(dist, std::size(dist), lens, 32, SYMBOLS.dist, false, dist_root);
+    build_table<DIST_ROOT_BITS>(tables + FastInflater::LITLEN_TABLE_LENGTH,
+                                FastInflater::DIST_TABLE_LENGTH, lens, 32, SYMBOLS.dist);
   }
 };
 
@@ -366,12 +360,10 @@ inline void store_pattern(u8* dst, const u8* stop, const u8* pattern, std::size_
   } while (dst < stop);
 }
 
-// The widest store of a match copy: a pattern of twice the widest
-// short-offset half (copy_short_offset<16>); sequential copies store 16.
-// Each starts before the match's end, so it writes at most one byte less
-// than its width past it.
-constexpr std::size_t WIDEST_SHORT_OFFSET_HALF = 16;
-constexpr std::size_t WIDEST_MATCH_STORE = 2 * WIDEST_SHORT_OFFSET_HALF;
+// The widest store of a match copy: the 32-byte pattern of an offset from
+// 16 to 31; the others store 16.  Each starts before the match's end, so it
+// writes at most one byte less than its width past it.
+constexpr std::size_t WIDEST_MATCH_STORE = 32;
 constexpr std::ptrdiff_t COPY_OVERSHOOT = WIDEST_MATCH_STORE - 1;
 
 // A match at an offset from `half` to 2 * half - 1: after one copy of
@@ -408,17 +400,23 @@ inline void write_literals(u8*& out_next, u32 entry) {
 inline void copy_match(u8* dst, u32 offset, u32 length) {
   const u8* src = dst - offset;
   u8* const stop = dst + length;
-  if (offset >= WIDEST_MATCH_STORE) {
-    // Sequential 16-byte copies read only bytes already written, at
-    // least two stores back; most matches take one.
+  if (offset >= 16) {
+    // Sequential 16-byte copies read only bytes already written; most
+    // matches take one.  Below 32 each copy would wait for the one
+    // before, so a match longer than two stores the pattern instead (one
+    // branch for every offset from 16 on: offsets below 32 are common in
+    // float data, and a branch on them mispredicts).
     copy_bytes<16>(dst, src);
-    while (dst + 16 < stop) {
-      dst += 16;
-      src += 16;
-      copy_bytes<16>(dst, src);
+    if (length <= 16) return;
+    if (offset >= WIDEST_MATCH_STORE || length <= 32) {
+      do {
+        dst += 16;
+        src += 16;
+        copy_bytes<16>(dst, src);
+      } while (dst + 16 < stop);
+    } else {
+      store_pattern<32>(dst, stop, src, PATTERN_STRIDE[offset]);
     }
-  } else if (offset >= WIDEST_SHORT_OFFSET_HALF) {
-    copy_short_offset<WIDEST_SHORT_OFFSET_HALF>(dst, offset, length);
   } else if (offset >= 8) {
     copy_short_offset<8>(dst, offset, length);
   } else {
@@ -439,10 +437,10 @@ inline void copy_match(u8* dst, u32 offset, u32 length) {
 
 // The refill loads 8 bytes and advances at most 7 (never past a byte it has
 // not yet used).  The fast loop checks the input position at the end of
-// each iteration; up to the next check it refills at most twice (at the
-// top, after a distance lookup), three times in the first iteration, which
-// one refill precedes.  The k-th refill after a check loads from at most
-// (k - 1) * 7 bytes past it.
+// each iteration; up to the next check it refills at most twice (before a
+// distance when the bits run short, and at the end of the iteration), three
+// times in the first iteration, which one refill precedes.  The k-th refill
+// after a check loads from at most (k - 1) * 7 bytes past it.
 constexpr unsigned REFILL_LOAD = 8;
 constexpr unsigned REFILL_ADVANCE_MAX = 7;
 constexpr unsigned REFILLS_BETWEEN_CHECKS = 3;
@@ -454,22 +452,25 @@ constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 * LITERAL_STORE + MAX_MATCH_LENGTH
 static_assert(FAST_OUTPUT_ROOM >= 3 * LITERAL_STORE);
 
 // A refill leaves at least this many bits in the buffer.  The fast loop's
-// bit budget from the refill at its top: three literals (root entries
-// only) and the next lookup; two literals, then a literal through a
-// subtable and the next lookup, or a length with its extra bits and the
-// distance lookup.  From the refill after the distance lookup: a distance
-// with its extra bits and the next lookup.
+// bit budget from the refill that ends the iteration before: three
+// literals (root entries only) and the next lookup; two literals, then a
+// literal through a subtable and the next lookup, or a length with its
+// extra bits and the distance lookup.  A distance with its extra bits and
+// the next lookup take what is left, or the bits of a refill just before.
 constexpr unsigned REFILL_MIN_BITS = 56;
 static_assert(3 * LITLEN_ROOT_BITS + LITLEN_ROOT_BITS <= REFILL_MIN_BITS);
 static_assert(2 * LITLEN_ROOT_BITS + MAX_CODE_LENGTH + LITLEN_ROOT_BITS <= REFILL_MIN_BITS);
 static_assert(2 * LITLEN_ROOT_BITS + MAX_CODE_LENGTH + MAX_LENGTH_EXTRA_BITS + DIST_ROOT_BITS <=
               REFILL_MIN_BITS);
-static_assert(MAX_CODE_LENGTH + MAX_DIST_EXTRA_BITS + LITLEN_ROOT_BITS <= REFILL_MIN_BITS);
+// A distance's bits: through a subtable, or from the root alone.
+constexpr unsigned DISTANCE_BITS_MAX = MAX_CODE_LENGTH + MAX_DIST_EXTRA_BITS;
+constexpr unsigned ROOT_DISTANCE_BITS_MAX = DIST_ROOT_BITS + MAX_DIST_EXTRA_BITS;
+static_assert(DISTANCE_BITS_MAX + LITLEN_ROOT_BITS <= REFILL_MIN_BITS);
 
 // Tops up the bit buffer from a whole word at `next` (8 readable bytes):
 // afterwards it holds REFILL_MIN_BITS to 63 valid bits.  Only the low 6
-// bits of `bitsleft` are read, so the fast loop may leave garbage above
-// them.
+// bits of `bitsleft` are read (its low byte is the count), so the fast loop
+// may leave garbage above them.
 inline void refill_word(const u8*& next, u64& bitbuf, u32& bitsleft) {
   bitbuf |= load_u64le(next) << (bitsleft & 63);
   next += REFILL_ADVANCE_MAX - ((bitsleft >> 3) & 7);
@@ -526,9 +527,7 @@ inline const u8* align(BitReader& r) {
 
 struct HuffmanBlock {
   bool paired;  // literal pairs in the litlen root
-  const u32* litlen;
-  u64 litlen_mask;
-  const u32* dist;
+  const u32* tables;  // litlen, then dist at LITLEN_TABLE_LENGTH
 };
 
 struct Output {
@@ -562,18 +561,22 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
   u8* out_next = out.next;
   u8* const out_end = out.end;
   const u8* const out_begin = out.begin;
-  const u32* const litlen = block.litlen;
-  const u32* const dist = block.dist;
-  const u64 litlen_mask = block.litlen_mask;
-  // Distance tables always have a root of DIST_ROOT_BITS: a constant mask.
+  // Both tables from one pointer, with constant masks: every root has its
+  // full width.  The fast loop then keeps its state in registers (with a
+  // mask and a second table pointer to hold, the compiler spilled them).
+  const u32* const litlen = block.tables;
+  const u32* const dist = block.tables + FastInflater::LITLEN_TABLE_LENGTH;
+  constexpr u64 litlen_mask = low_bits(LITLEN_ROOT_BITS);
   constexpr u64 dist_mask = low_bits(DIST_ROOT_BITS);
   BlockEnd end;  // set on every way out
 
   // The fast loop: no bounds checks within an iteration, as the room
-  // constants cover its worst case.  Each iteration starts with a word
-  // refill and the litlen entry of the next bits already looked up, so
-  // that the lookup overlaps the previous match copy; the bit budget above
-  // REFILL_MIN_BITS says when the next refill is due.
+  // constants cover its worst case.  Each iteration starts with the litlen
+  // entry of the next bits already looked up, and every way to the next
+  // one ends with a word refill, which a match does after that lookup, so
+  // that both overlap its copy.  The bit budget above REFILL_MIN_BITS says
+  // where a refill is due; a match refills once, unless its distance needs
+  // more bits than are left.
   //
   // Within the loop `bitsleft` carries garbage above its low byte: whole
   // entries are subtracted, and only the low byte is ever read.
@@ -587,8 +590,6 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
     refill_word(in_next, bitbuf, bitsleft);
     u32 entry = litlen[bitbuf & litlen_mask];
     for (;;) {
-      // Adds bits above the buffered ones: `entry` stays valid.
-      refill_word(in_next, bitbuf, bitsleft);
       if (entry & ENTRY_LITERAL) {
         consume_entry(entry);
         write_literals<paired>(out_next, entry);
@@ -601,12 +602,10 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
             consume_entry(entry);
             write_literals<paired>(out_next, entry);
             entry = litlen[bitbuf & litlen_mask];
+            refill_word(in_next, bitbuf, bitsleft);
             goto next_iteration;
           }
         }
-        // No refill before the symbol after one or two literals: the
-        // budget covers it (a refill here cost 2-3% at 1 MiB of grid and
-        // channel data).
       }
       if (entry & ENTRY_EXCEPTIONAL) {
         if (entry & ENTRY_SUBTABLE) {
@@ -616,6 +615,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
             consume_entry(entry);
             write_literals<paired>(out_next, entry);
             entry = litlen[bitbuf & litlen_mask];
+            refill_word(in_next, bitbuf, bitsleft);
             goto next_iteration;
           }
         }
@@ -633,11 +633,12 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
         u64 saved = bitbuf;
         consume_entry(entry);
         const u32 length = value_with_extra_bits(entry, saved);
-        // The distance lookup goes before the refill, so that it does not
-        // wait for it; the refill leaves the low bits alone.
         entry = dist[bitbuf & dist_mask];
-        refill_word(in_next, bitbuf, bitsleft);
+        // The refill adds bits above the buffered ones: `entry` stays valid.
         if (entry & ENTRY_EXCEPTIONAL) {
+          if (static_cast<u8>(bitsleft) < DISTANCE_BITS_MAX + LITLEN_ROOT_BITS) {
+            refill_word(in_next, bitbuf, bitsleft);
+          }
           if (entry & ENTRY_SUBTABLE) {
             consume_entry(entry);
             entry = dist[subtable_start(entry) + (bitbuf & low_bits(subtable_bits(entry)))];
@@ -646,6 +647,8 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
             end = BlockEnd::corrupt;
             goto done;
           }
+        } else if (static_cast<u8>(bitsleft) < ROOT_DISTANCE_BITS_MAX + LITLEN_ROOT_BITS) {
+          refill_word(in_next, bitbuf, bitsleft);  // rare: after two literals and a long length
         }
         saved = bitbuf;
         consume_entry(entry);
@@ -656,6 +659,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
           goto done;
         }
         entry = litlen[bitbuf & litlen_mask];
+        refill_word(in_next, bitbuf, bitsleft);
         copy_match(out_next, offset, length);
         out_next += length;
       }
@@ -820,7 +824,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       reader.next = position + length;
       continue;
     } else if (block_type == 1) {  // fixed code
-      block = {false, fixed.litlen, low_bits(fixed.litlen_root), fixed.dist};
+      block = {false, fixed.tables};
     } else if (block_type == 2) {  // dynamic code
       const unsigned litlen_count = (reader.bitbuf & 31) + 257;
       const unsigned dist_count = ((reader.bitbuf >> 5) & 31) + 1;
@@ -835,15 +839,14 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
         precode_lens[PRECODE_ORDER[i]] = reader.bitbuf & 7;
         consume(reader, 3);
       }
-      unsigned precode_root;
       if (!build_table<PRECODE_ROOT_BITS>(precode_table_, PRECODE_TABLE_LENGTH, precode_lens, 19,
-                                          SYMBOLS.precode, true, precode_root)) {
+                                          SYMBOLS.precode)) {
         return decline();
       }
       const unsigned total = litlen_count + dist_count;
       for (unsigned have = 0; have < total;) {
         if (reader.bitsleft < 14 && !refill(reader)) return incomplete();  // 7 + 7 extra bits
-        const u32 entry = precode_table_[reader.bitbuf & low_bits(precode_root)];
+        const u32 entry = precode_table_[reader.bitbuf & low_bits(PRECODE_ROOT_BITS)];
         consume(reader, entry_bits(entry));
         const unsigned symbol = entry_value(entry);
         if (symbol < 16) {
@@ -869,17 +872,16 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
         have += repeat;
       }
       if (lens_[256] == 0) return decline();  // zlib: "missing end-of-block"
-      unsigned litlen_root, dist_root;
-      if (!build_table<LITLEN_ROOT_BITS>(litlen_table_, LITLEN_TABLE_LENGTH, lens_, litlen_count,
-                                         SYMBOLS.litlen, true, litlen_root) ||
-          !build_table<DIST_ROOT_BITS>(dist_table_, DIST_TABLE_LENGTH, lens_ + litlen_count,
-                                       dist_count, SYMBOLS.dist, false, dist_root)) {
+      if (!build_table<LITLEN_ROOT_BITS>(tables_, LITLEN_TABLE_LENGTH, lens_, litlen_count,
+                                         SYMBOLS.litlen) ||
+          !build_table<DIST_ROOT_BITS>(tables_ + LITLEN_TABLE_LENGTH, DIST_TABLE_LENGTH, lens_ + litlen_count,
+                                       dist_count, SYMBOLS.dist)) {
         return decline();
       }
       const bool paired =
-          pairing_pays(lens_, litlen_root, static_cast<std::size_t>(reader.end - reader.next));
-      if (paired) pair_literals(litlen_table_, litlen_root);
-      block = {paired, litlen_table_, low_bits(litlen_root), dist_table_};
+          pairing_pays(lens_, LITLEN_ROOT_BITS, static_cast<std::size_t>(reader.end - reader.next));
+      if (paired) pair_literals(tables_, LITLEN_ROOT_BITS);
+      block = {paired, tables_};
     } else {
       return decline();  // reserved block type
     }

@@ -71,13 +71,14 @@ class FastInflater {
   // 8-bit distance root), and the code lengths of both codes.
   static constexpr std::size_t LITLEN_TABLE_LENGTH = 2342;
   static constexpr std::size_t DIST_TABLE_LENGTH = 402;
+  static constexpr std::size_t TABLES_LENGTH = LITLEN_TABLE_LENGTH + DIST_TABLE_LENGTH;
   static constexpr std::size_t PRECODE_TABLE_LENGTH = 128;
   static constexpr std::size_t CODE_LENGTHS = 286 + 30;
 
  private:
   GrowthAim growth_aim_;
-  std::uint32_t litlen_table_[LITLEN_TABLE_LENGTH];
-  std::uint32_t dist_table_[DIST_TABLE_LENGTH];
+  // The length/literal table, then the distance table.
+  std::uint32_t tables_[TABLES_LENGTH];
   std::uint32_t precode_table_[PRECODE_TABLE_LENGTH];
   std::uint8_t lens_[CODE_LENGTHS];
 };
