@@ -504,6 +504,54 @@ TEST(FastInflater, FifteenBitCodewordsInBothLoops) {
   EXPECT_EQ(Bytes(output.data(), output.data() + output.size()), content);
 }
 
+// The fast loop's longest iteration: two literals of 10 and 11 bits, a
+// length of 15 bits plus 5 extra and a distance of 13 extra bits, whose
+// codeword fills the root (8 bits) or needs a subtable (15 bits).  Those
+// bits exceed one refill's, so the loop must refill before the distance.
+class LongestIteration : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(LongestIteration, RefillsBeforeTheDistance) {
+  const unsigned distance_codeword_bits = GetParam();
+  std::vector<unsigned> lit(286, 0), dist(30, 0);
+  const unsigned lit_symbols[16] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 256, 'l', 'm', 284, 285};
+  for (unsigned i = 0; i < 16; ++i) lit[lit_symbols[i]] = i < 15 ? i + 1 : 15;
+  for (unsigned s = 0; s + 1 < distance_codeword_bits; ++s) dist[s] = s + 1;
+  dist[28] = dist[29] = distance_codeword_bits;
+  std::mt19937 random(7);
+  Bytes content(32768);
+  for (auto& byte : content) byte = static_cast<std::uint8_t>(random());
+  BitWriter w;
+  w.bits(0, 3);  // a stored block first: the window the distances reach into
+  w.align();
+  w.bits(0x8000, 16);
+  w.bits(0x7fff, 16);
+  w.bytes(content);
+  dynamic_header(w, true, 286, 30, plain_precode(), literal_lengths(concat(lit, dist)));
+  const Code lit_code(lit), dist_code(dist);
+  for (int round = 0; round < 500; ++round) {
+    for (char c : {'j', 'k'}) {
+      lit_code.put(w, static_cast<unsigned>(c));
+      content.push_back(static_cast<std::uint8_t>(c));
+    }
+    const unsigned length_extra = random() % 31, distance_extra = random() % 8192;
+    lit_code.put(w, 284);  // length 227 + 5 extra bits
+    w.bits(length_extra, 5);
+    dist_code.put(w, 29);  // distance 24577 + 13 extra bits
+    w.bits(distance_extra, 13);
+    const std::size_t from = content.size() - 24577 - distance_extra;
+    for (unsigned i = 0; i < 227 + length_extra; ++i) content.push_back(content[from + i]);
+  }
+  lit_code.put(w, 256);
+  const Bytes stream = wrap(w.finish(), content);
+  ASSERT_EQ(reference::reference_inflate(stream).content, content);
+  FastInflater fast;
+  MovingBytes output;
+  ASSERT_EQ(fast.inflate_into(stream, output), FastInflate::inflated);
+  EXPECT_EQ(Bytes(output.data(), output.data() + output.size()), content);
+}
+
+INSTANTIATE_TEST_SUITE_P(DistanceCodewords, LongestIteration, ::testing::Values(8u, 15u));
+
 // Matches at every offset up to 40, short and long, copied by pattern
 // stores or chained copies; the last ones near the end of the input, in the
 // checked loop.
