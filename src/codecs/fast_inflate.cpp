@@ -349,15 +349,30 @@ constexpr std::array<u8, 8> make_continue_shifts() {
 constexpr std::array<u8, 8> PATTERN_CONTINUE_SHIFT = make_continue_shifts();
 
 // Stores `width` bytes of `pattern` from dst on, every `stride` bytes,
-// until the match's end; at most width - 1 bytes past it.
+// until the match's end; at most width - 1 bytes past it.  A 32-byte
+// pattern is held in two vector values: as a byte array, clang kept it on
+// the stack and reloaded it for every store (period 16 data: 29% more time).
+using Chunk16 = u8 __attribute__((vector_size(16)));
 template <std::size_t width>
 inline void store_pattern(u8* dst, const u8* stop, const u8* pattern, std::size_t stride) {
-  u8 held[width];
-  std::memcpy(held, pattern, width);
-  do {
-    std::memcpy(dst, held, width);
-    dst += stride;
-  } while (dst < stop);
+  static_assert(width == 16 || width == 32);
+  if constexpr (width == 32) {
+    Chunk16 low, high;
+    std::memcpy(&low, pattern, 16);
+    std::memcpy(&high, pattern + 16, 16);
+    do {
+      std::memcpy(dst, &low, 16);
+      std::memcpy(dst + 16, &high, 16);
+      dst += stride;
+    } while (dst < stop);
+  } else {
+    u8 held[width];
+    std::memcpy(held, pattern, width);
+    do {
+      std::memcpy(dst, held, width);
+      dst += stride;
+    } while (dst < stop);
+  }
 }
 
 // The widest store of a match copy: the 32-byte pattern of an offset from
@@ -414,7 +429,7 @@ inline void copy_match(u8* dst, u32 offset, u32 length) {
         src += 16;
         copy_bytes<16>(dst, src);
       } while (dst + 16 < stop);
-    } else {
+    } else [[unlikely]] {  // out of the hot path's way (grid data: 2-3% when inline)
       store_pattern<32>(dst, stop, src, PATTERN_STRIDE[offset]);
     }
   } else if (offset >= 8) {
