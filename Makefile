@@ -6,8 +6,9 @@
 #                   interpreter, pytest against the abi3 build on the
 #                   older interpreters, the release-wheel audit (the four
 #                   wheels built from the tree with zig, repaired, checked,
-#                   the aarch64 ones imported under qemu-user), then pytest
-#                   (last, for its summary)
+#                   the aarch64 ones imported under qemu-user), the offline
+#                   lint of the release workflow, then pytest (last, for
+#                   its summary)
 # make build-abi3   the abi3 build for CPython 3.12 to 3.14 (build-abi3/python)
 # make bench        the full benchmark table (bench-quick: a smoke run)
 # make fuzz         every fuzzer for FUZZ_SECONDS (default 300) seconds
@@ -48,7 +49,7 @@ BUILD_ABI3 ?= build-abi3
 
 .PHONY: all host-packages demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short \
         test-bench-quick test-refcount test-stress test-python-older test-python test-wheels-quick \
-        bench bench-quick fuzz wheels clean
+        test-workflows bench bench-quick fuzz wheels clean
 
 all: demo
 
@@ -139,11 +140,21 @@ wheels:
 	$(release_env) tools/build-release-wheels
 	$(release_env) tools/check-wheels dist
 
+# The GitHub workflows, checked offline: SchemaStore's workflow schema
+# (check-jsonschema) and zizmor's security audits (unpinned actions,
+# permissions, credentials, template injection), both from tools/workflow-requirements.txt.
+WORKFLOWS = $(wildcard .github/workflows/*.yml)
+
+test-workflows:
+	@bin=$$(dirname "$$($(if $(PYTHON),PYTHON='$(PYTHON)') tools/provision-python --workflow-tools)") || exit 1; \
+	  $$bin/check-jsonschema --builtin-schema vendor.github-workflows $(WORKFLOWS) && \
+	  $$bin/zizmor --offline --no-progress $(WORKFLOWS)
+
 test-python: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
 test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-stress \
-      test-python-older test-wheels-quick test-python
+      test-python-older test-wheels-quick test-workflows test-python
 
 # The full run builds the module it measures itself, with the release
 # wheels' compiler (build-bench-module); the quick one takes $(BUILD).
@@ -157,4 +168,4 @@ fuzz: host-packages
 
 clean:
 	rm -rf $(BUILD) $(BUILD).configure.log build-asan build-tsan build-fuzz build-bench build-bench-module \
-	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel build-release dist
+	  $(BUILD_ABI3) $(BUILD_ABI3).configure.log build-wheel build-release build-platform dist
