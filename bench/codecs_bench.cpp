@@ -32,9 +32,12 @@
 #include "data_sets.h"
 #include "lzrw1_encoder.h"
 #include "speed_builder.h"
+#include "support/byte_vector.h"
 
 namespace native::bench {
 namespace {
+
+using support::ByteVector;
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;

@@ -33,13 +33,15 @@
 #include <string>
 #include <vector>
 
-#include "codecs/byte_vector.h"
 #include "codecs/fast_inflate.h"
+#include "support/byte_vector.h"
 #include "benchmark_options.h"
 #include "data_sets.h"
 
 namespace native::bench {
 namespace {
+
+using support::ByteVector;
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;

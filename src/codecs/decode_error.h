@@ -20,7 +20,7 @@ enum class Codec {
   speed_blob,
   zlib,
   fixed_width,
-  byte_vector,  // the owned byte vector: out_of_memory only, no message
+  output,  // the storage an output grows in: out_of_memory only, no message
 };
 
 enum class ErrorKind {

@@ -778,8 +778,9 @@ done:
 }  // namespace
 
 FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
-                                       GrowableBytes& output) {
-  const std::uint64_t size_before = output.size();
+                                       GrowableBytes& output, GrowthAim aim) {
+  const InflationGrowth growth(output, input.size(), aim);
+  const std::uint64_t size_before = growth.size_before();
   const auto give_up = [&](FastInflate verdict) {
     output.truncate(size_before);
     return verdict;
@@ -801,13 +802,9 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   // bytes move: the cursors are set anew).
   const auto make_room = [&](std::uint64_t needed) {
     output.commit(static_cast<std::uint64_t>(out.next - (output.data() + output.size())));
-    const std::uint64_t expected =
-        growth_aim_ == GrowthAim::stream_end
-            ? expected_inflated_length(size_before, output.size() - size_before,
-                                       static_cast<std::uint64_t>(reader.next - input.data()),
-                                       input.size())
-            : 0;
-    if (!output.grow(needed, expected)) return false;
+    if (!growth.grow(output, needed, static_cast<std::uint64_t>(reader.next - input.data()))) {
+      return false;
+    }
     out.begin = output.data() + size_before;
     out.next = output.data() + output.size();
     out.end = output.data() + output.capacity();

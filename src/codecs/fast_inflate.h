@@ -8,23 +8,9 @@
 #include <cstdint>
 #include <span>
 
-#include "codecs/byte_vector.h"
+#include "codecs/growable_bytes.h"
 
 namespace native {
-
-// The output length a stream's ratio so far predicts once all of its
-// `input_length` bytes are inflated: `produced` bytes from the first
-// `consumed`, after the `size_before` bytes already in the output.  0 (no
-// estimate) before anything was produced.
-inline std::uint64_t expected_inflated_length(std::uint64_t size_before, std::uint64_t produced,
-                                              std::uint64_t consumed,
-                                              std::uint64_t input_length) {
-  if (produced == 0 || consumed == 0) return 0;
-  const double estimate = static_cast<double>(size_before) +
-                          static_cast<double>(produced) *
-                              (static_cast<double>(input_length) / static_cast<double>(consumed));
-  return estimate < 0x1p62 ? static_cast<std::uint64_t>(estimate) : 0;
-}
 
 // How the fast path ended.  On the two failures it knows zlib's verdict: the
 // stream is bad in a way zlib reports alike, so that a long stream damaged
@@ -36,33 +22,25 @@ enum class FastInflate {
   incomplete,  // nothing appended; zlib fails: "incomplete deflate stream"
 };
 
-// Where an output's growth aims while a stream inflates into it:
-// stream_end when the stream is the last thing written into the output (a
-// single blob), so that growth stops near the end the stream's ratio so far
-// predicts; doubling when more content follows (the blocks of a grid).
-enum class GrowthAim { stream_end, doubling };
-
 // Decoding tables, reusable from one stream to the next: one per thread of
 // work, never shared between threads.
 class FastInflater {
  public:
-  explicit FastInflater(GrowthAim growth_aim = GrowthAim::stream_end) noexcept
-      : growth_aim_(growth_aim) {}
+  FastInflater() noexcept = default;
   FastInflater(const FastInflater&) = delete;
   FastInflater& operator=(const FastInflater&) = delete;
 
   // Appends the content of the zlib stream at the start of `input` to
-  // `output` (into its spare room first, growing it geometrically as
-  // growth_aim() says), or leaves output.size() as it was and says why.
+  // `output` (into its spare room first, growing it as `aim` says), or
+  // leaves output.size() as it was and says why.
   // Bytes after the Adler-32 trailer are ignored.  Never inflates a stream
   // zlib rejects.  Declines what it cannot judge as zlib would: a header
   // or a code-length sequence zlib may take or reject in ways this decoder
   // does not follow, incomplete Huffman codes (which zlib takes in
   // degenerate forms), invalid bits that lie past the input's end, and
   // output the vector cannot hold.
-  FastInflate inflate_into(std::span<const std::uint8_t> input, GrowableBytes& output);
-
-  GrowthAim growth_aim() const noexcept { return growth_aim_; }
+  FastInflate inflate_into(std::span<const std::uint8_t> input, GrowableBytes& output,
+                           GrowthAim aim = GrowthAim::stream_end);
 
   // The tables of dynamic codes, which have at most 286 length/literal and
   // 30 distance symbols (the fixed code's 288 and 32 have tables of their
@@ -76,7 +54,6 @@ class FastInflater {
   static constexpr std::size_t CODE_LENGTHS = 286 + 30;
 
  private:
-  GrowthAim growth_aim_;
   // The length/literal table, then the distance table.
   std::uint32_t tables_[TABLES_LENGTH];
   std::uint32_t precode_table_[PRECODE_TABLE_LENGTH];

@@ -47,15 +47,15 @@ DecodeResult<std::uint64_t> inflate_grid_blocks_into(std::span<const std::uint8_
   // Each block inflates straight onto the end of the content; a block that
   // fails (corrupt, incomplete, or no room to grow) is cut off again, so
   // it leaves nothing behind, and the loop stops there.  Only an inflater
-  // that cannot be set up at all ends the call.
+  // that cannot be set up at all, or content lost, ends the call.
   std::uint64_t blocks_decoded = 0;
-  // Tables reused from block to block; growth doubles, since more blocks
-  // follow each one.
-  FastInflater fast_inflater(GrowthAim::doubling);
+  // Tables reused from block to block.
+  FastInflater fast_inflater;
   for (const BlockLocation& location : locations) {
     const auto payload = locate_payload(body, location);
     if (!payload) break;
-    auto inflated = inflate_zlib_stream_into(*payload, content, fast_inflater);
+    // Growth doubles, since more blocks follow each one.
+    auto inflated = inflate_zlib_stream_into(*payload, content, fast_inflater, GrowthAim::doubling);
     if (!inflated) {
       if (inflated.error().kind == ErrorKind::out_of_memory) return inflated.error();
       break;  // which block error it was is of no interest

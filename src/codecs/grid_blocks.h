@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "codecs/byte_vector.h"
+#include "codecs/growable_bytes.h"
 #include "codecs/decode_error.h"
 
 namespace native {
@@ -33,8 +33,9 @@ std::uint64_t grid_content_reservation(std::span<const std::uint8_t> body,
 // 2^64 - 1) or fails to inflate; a block's content is appended only once it
 // has inflated completely.  Returns the number of blocks appended, or the
 // error out_of_memory when an inflater cannot be set up (its staging buffer
-// or inflate state); bad input and a block whose output cannot grow are no
-// error.
+// or inflate state) or when a refused growth took the content with it
+// (content.lost(): the blocks counted are gone); bad input and a block whose
+// output cannot grow are no error.
 DecodeResult<std::uint64_t> inflate_grid_blocks_into(std::span<const std::uint8_t> body,
                                                      std::span<const BlockLocation> locations,
                                                      GrowableBytes& content);

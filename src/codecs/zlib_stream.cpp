@@ -23,6 +23,7 @@ static_assert(INFLATE_STAGING_LENGTH <= INFLATE_WINDOW_MAX);
 
 DecodeError corrupt() { return value_error(Codec::zlib, INFLATE_MESSAGE_CORRUPT); }
 DecodeError incomplete() { return value_error(Codec::zlib, INFLATE_MESSAGE_INCOMPLETE); }
+DecodeError no_memory() { return value_error(Codec::zlib, INFLATE_MESSAGE_OUT_OF_MEMORY); }
 
 // One inflate stream over one input, fed through the staging buffer.
 class Inflater {
@@ -91,7 +92,9 @@ class Inflater {
           // feeding it again would never end.
           if (consumed == 0) internal_fault("inflate made no progress");
           break;  // input consumed without output yet: feed more
-        default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR, Z_MEM_ERROR
+        case Z_MEM_ERROR:  // its window could not be allocated: the data may be fine
+          return no_memory();
+        default:  // Z_DATA_ERROR, Z_NEED_DICT, Z_STREAM_ERROR
           return corrupt();
       }
     }
@@ -127,9 +130,10 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
 }
 
 DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
-                                            GrowableBytes& output, FastInflater& fast_inflater) {
+                                            GrowableBytes& output, FastInflater& fast_inflater,
+                                            GrowthAim aim) {
   make_first_inflate_window(output, input.size());
-  switch (fast_inflater.inflate_into(input, output)) {
+  switch (fast_inflater.inflate_into(input, output, aim)) {
     case FastInflate::inflated:
       return {};
     case FastInflate::corrupt:
@@ -139,9 +143,10 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
     case FastInflate::declined:
       break;  // zlib decides
   }
-  const std::uint64_t size_before = output.size();
+  if (output.lost()) return out_of_memory(Codec::output);
+  const InflationGrowth growth(output, input.size(), aim);
   const auto fail = [&](DecodeError error) {
-    output.truncate(size_before);
+    output.truncate(growth.size_before());
     return error;
   };
   Inflater inflater(input);
@@ -151,15 +156,9 @@ DecodeResult<void> inflate_zlib_stream_into(std::span<const std::uint8_t> input,
   // the same as running that last empty step; it also spares a growth when
   // the content exactly fills the vector.
   while (!inflater.ended()) {
-    if (output.size() == output.capacity()) {
-      const std::uint64_t expected =
-          fast_inflater.growth_aim() == GrowthAim::stream_end
-              ? expected_inflated_length(size_before, output.size() - size_before,
-                                         inflater.consumed(), input.size())
-              : 0;
-      if (!output.grow(1, expected)) {
-        return fail(value_error(Codec::zlib, INFLATE_MESSAGE_OUT_OF_MEMORY));
-      }
+    if (output.size() == output.capacity() && !growth.grow(output, 1, inflater.consumed())) {
+      // A refusal that took the content with it is no verdict on the data.
+      return output.lost() ? out_of_memory(Codec::output) : fail(no_memory());
     }
     auto written = inflater.step(output.spare());
     if (!written) return fail(written.error());

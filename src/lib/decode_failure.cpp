@@ -16,7 +16,7 @@ std::string_view owning_function(Codec codec) {
     case Codec::speed_blob: return DECODE_SPEED_BLOB.parameters.function;
     case Codec::zlib: return ZLIB_DECOMPRESS.parameters.function;
     case Codec::fixed_width: return DECODE_FIXED_WIDTH_STRINGS_UCS4.parameters.function;
-    case Codec::byte_vector: break;  // out_of_memory only: no message
+    case Codec::output: break;  // out_of_memory only: no message
   }
   internal_fault("decode error of an unknown codec");
 }

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "codecs/internal_fault.h"
 
 namespace native::py {
 
@@ -26,28 +25,37 @@ Result<void> ResultBytearray::start() {
   return {};
 }
 
-bool ResultBytearray::resize(std::uint64_t length) {
+ResultBytearray::Resize ResultBytearray::resize(std::uint64_t length) {
   // length <= max_capacity, the largest Py_ssize_t.
   const Py_ssize_t length_before = PyByteArray_Size(object_.get());
   if (PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(length)) == 0) {
     data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
-    return true;
+    return Resize::done;
   }
   PyErr_Clear();
-  // The documentation promises nothing about a refused resize; the
-  // decoders go on writing into the storage they hold.
+  // The documentation promises nothing about a refused resize.  CPython
+  // 3.15 keeps the storage; its later sources empty the bytearray when the
+  // storage cannot be reallocated.
   if (reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get())) != data_ ||
       PyByteArray_Size(object_.get()) != length_before) {
-    internal_fault("a refused bytearray resize changed the bytearray");
+    return Resize::content_lost;
   }
-  return false;
+  return Resize::refused;
 }
 
 DecodeResult<void> ResultBytearray::resize_attached(std::uint64_t new_capacity) {
   // A refusal (MemoryError) becomes the decoder's out_of_memory.
-  if (!resize(new_capacity)) return out_of_memory(Codec::byte_vector);
-  capacity_ = new_capacity;
-  return {};
+  switch (resize(new_capacity)) {
+    case Resize::done:
+      capacity_ = new_capacity;
+      return {};
+    case Resize::refused:
+      break;
+    case Resize::content_lost:
+      lose_content();
+      break;
+  }
+  return out_of_memory(Codec::output);
 }
 
 DecodeResult<void> ResultBytearray::reallocate(std::uint64_t new_capacity) {
@@ -55,7 +63,7 @@ DecodeResult<void> ResultBytearray::reallocate(std::uint64_t new_capacity) {
   return section_->attached([&] { return resize_attached(new_capacity); });
 }
 
-void ResultBytearray::release_slack() {
+bool ResultBytearray::release_slack() {
   // A bytearray shrinks its allocation to the length only when the length
   // is below half of it, and takes a large growth step as asked: so it
   // first grows past twice the content (the allocator remaps a large block
@@ -64,31 +72,36 @@ void ResultBytearray::release_slack() {
   // it gives back, the allocator may return to the system, to be faulted in
   // again by the next call.
   constexpr std::uint64_t PAST_DOUBLE = 64;
-  if (size_ <= (max_capacity - PAST_DOUBLE) / 2 && resize(size_ * 2 + PAST_DOUBLE) &&
-      resize(size_)) {
-    return;
+  Resize step = Resize::refused;
+  if (size_ <= (max_capacity - PAST_DOUBLE) / 2) {
+    step = resize(size_ * 2 + PAST_DOUBLE);
+    if (step == Resize::done) step = resize(size_);
   }
+  if (step != Resize::refused) return step == Resize::done;
   // A step refused: one exact copy, or failing that the result as it is.
   Ref exact = Ref::steal(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size_)));
   if (!exact) {
     PyErr_Clear();
-    (void)resize(size_);  // back to the content's length, slack and all
-    return;
+    // Back to the content's length, slack and all.
+    return resize(size_) != Resize::content_lost;
   }
   if (size_ > 0) std::memcpy(PyByteArray_AsString(exact.get()), data_, size_);
   object_ = std::move(exact);
+  return true;
 }
 
 Result<Ref> ResultBytearray::finish() {
-  // Below half of the allocation, the trim gives the rest back; within an
-  // eighth of it, the rest may stay (the growth policy's aim).  Only in
-  // between is it released.
-  const bool slack_kept = size_ >= capacity_ - capacity_ / 2 && capacity_ - size_ > size_ / 8;
+  if (lost()) return PendingError(ExceptionType::memory_error, {});
+  // The trim gives the allocation back only when the content is below half
+  // of it (rounded down, as the interpreter rounds it); within an eighth of
+  // it, the rest may stay (the growth policy's aim).  Only in between is it
+  // released.
+  const bool slack_to_release = size_ >= capacity_ / 2 && capacity_ - size_ > size_ / 8;
   if (size_ != capacity_ && PyByteArray_Resize(object_.get(), static_cast<Py_ssize_t>(size_)) != 0) {
     return fetch_error();
   }
   data_ = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
-  if (slack_kept) release_slack();
+  if (slack_to_release && !release_slack()) return PendingError(ExceptionType::memory_error, {});
   data_ = nullptr;
   size_ = capacity_ = 0;
   return std::move(object_);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "codecs/byte_vector.h"
+#include "codecs/growable_bytes.h"
 #include "lib/detached_section.h"
 #include "lib/pending_error.h"
 
@@ -32,6 +32,8 @@ Result<ResultBytes> create_unwritten_bytearray(std::uint64_t length);
 // Dropped without finish(), the bytearray goes with it.
 class ResultBytearray final : public GrowableBytes {
  public:
+  ResultBytearray() noexcept : GrowableBytes(STEP_MARGIN) {}
+
   // Creates the bytearray, empty; the interpreter's error when even that
   // fails.  Before anything else.
   Result<void> start();
@@ -56,20 +58,29 @@ class ResultBytearray final : public GrowableBytes {
   }
 
   // Trims the bytearray to the content, its allocation included, and
-  // returns it (attached).
+  // returns it (attached); MemoryError if the content was lost.
   Result<Ref> finish();
 
  private:
+  // A bytearray takes a growth step as asked only when it is more than an
+  // eighth above its allocation (smaller steps it rounds up by an eighth):
+  // the bytes past an eighth, its header included, that every step adds.
+  static constexpr std::uint64_t STEP_MARGIN = 64;
+
   DecodeResult<void> reallocate(std::uint64_t new_capacity) override;
   DecodeResult<void> resize_attached(std::uint64_t new_capacity);
-  // PyByteArray_Resize, attached.  True when it succeeded (data_ is then
-  // the new storage); on a refusal, checks that the bytearray still has
-  // its storage and length (an internal fault if not, before anything
-  // could be written into freed memory) and clears the error.
-  bool resize(std::uint64_t length);
+
+  enum class Resize { done, refused, content_lost };
+  // PyByteArray_Resize, attached, its error cleared.  done: data_ is the
+  // new storage.  refused: the bytearray kept its storage and length, and
+  // the decoders may go on writing into it.  content_lost: a refusal that
+  // changed them: the interpreter's resize may empty the bytearray when
+  // its storage cannot be reallocated, and then nothing may be written
+  // into the storage held before.
+  Resize resize(std::uint64_t length);
   // Releases the allocation above the content, which is at least half of
-  // it (attached).
-  void release_slack();
+  // it (attached); false if the content was lost on the way.
+  bool release_slack();
 
   Ref object_;
   DetachedSection* section_ = nullptr;

@@ -1,6 +1,7 @@
 #include "codecs/zlib_stream.h"
 
 #include "reference/zlib.h"
+#include "support/byte_vector.h"
 #include "support/moving_bytes.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ namespace native {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using support::ByteVector;
 using support::MovingBytes;
 
 // ---------------------------------------------------------------- streams

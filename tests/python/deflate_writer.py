@@ -123,16 +123,23 @@ def _repeat_past_the_end():
     return w.finish(), b"a"
 
 
-def _distance_code(dist_lens, bit):
+def _distance_code(dist_lens, bit, matches=1):
     w = BitWriter()
     lit = code_lengths(258, {A: 2, 256: 2, 257: 1})
     dynamic_header(w, lit, dist_lens)
     code = Code(lit)
     code.put(w, A)
-    code.put(w, 257)  # length 3
-    w.bits(bit, 1)    # the distance codeword
+    for _ in range(matches):
+        code.put(w, 257)  # length 3
+        w.bits(bit, 1)    # the distance codeword
     code.put(w, 256)
-    return w.finish(), b"aaaa"
+    return w.finish(), b"a" * (1 + 3 * matches)
+
+
+def single_distance_code_stream(matches):
+    """A zlib stream zlib accepts but whose distance code is incomplete (one
+    codeword of one bit): `matches` matches of 3 bytes after a literal."""
+    return zlib_wrap(*_distance_code([1], 0, matches))
 
 
 def _single_length_code_sent_as_one():

@@ -10,6 +10,7 @@ from lock_watch import lock_watch, run_while_rewritten
 from hypothesis import given, strategies as st
 
 import deflate_writer
+from readme_example import readme_function
 import zlib_reference as reference
 
 EMPTY_CONTENT_STREAM = bytes.fromhex("789c030000000001")
@@ -127,6 +128,20 @@ def test_result_is_allocated_at_its_length(native, size_hint):
     count, content = native.decompress_grd_blocks(body, locations, size_hint)
     assert count == 21 and len(content) == 21 << 14
     assert content.__alloc__() <= len(content) + len(content) // 8 + 64
+
+
+@pytest.mark.parametrize("length", [3000, 100_000, 1 << 20])
+@pytest.mark.parametrize("hint", ["none", "exact", "double", "double and one", "huge"])
+def test_hinted_result_is_allocated_at_its_length(native, length, hint):
+    """Whatever the hint reserves, odd sizes included, the allocation ends
+    within an eighth of the content."""
+    content = random.Random(length).randbytes(length)
+    body, locations = build_body([zlib.compress(content, 6)])
+    size_hint = {"none": 0, "exact": length, "double": 2 * length,
+                 "double and one": 2 * length + 1, "huge": 2**63}[hint]
+    count, result = native.decompress_grd_blocks(body, locations, size_hint)
+    assert count == 1 and result == content
+    assert result.__alloc__() <= len(result) + len(result) // 8 + 64
 
 
 def test_block_of_no_content_counts(native):
@@ -517,3 +532,41 @@ def test_changes_to_a_bytearray_body_during_the_call_do_not_matter(native, large
         data, [bytes(len(data)), body[::-1]])
     assert changes > 0
     assert result == (len(locations), bytearray(content))
+
+
+# ------------------------------------------------- the README's thread pool
+
+POOL_CONTENTS = [sample_content(3000 + 500 * i, 40 + i) for i in range(9)]
+
+
+@pytest.fixture(scope="module")
+def threaded():
+    return readme_function("decompress_grd_blocks_threaded")
+
+
+@pytest.mark.parametrize("blocks, bad, workers, count", [
+    (9, None, 3, 9),   # three calls of three blocks
+    (9, 4, 3, 4),      # a bad block inside the middle call
+    (9, 3, 3, 3),      # at the middle call's first block: it decodes nothing
+    (9, 8, 2, 8),      # calls of five and four, the last one short
+    (4, None, 12, 4),  # more workers than blocks
+    (4, 2, 12, 2),
+    (0, None, 3, 0),
+], ids=["good", "bad_inside", "bad_first_of_call", "bad_in_last", "many_workers",
+        "many_workers_bad", "empty"])
+@pytest.mark.parametrize("hint", [0, sum(map(len, POOL_CONTENTS))])
+def test_readme_thread_pool_matches_one_call(native, threaded, blocks, bad, workers, count, hint):
+    streams = [zlib.compress(c) for c in POOL_CONTENTS[:blocks]]
+    if bad is not None:
+        streams[bad] = damaged("trailer")
+    body, locations = build_body(streams)
+    expected = (count, bytearray(b"".join(POOL_CONTENTS[:count])))
+    assert native.decompress_grd_blocks(body, locations, hint) == expected
+    for form in (bytes, bytearray):
+        assert threaded(form(body), locations, hint, workers) == expected
+
+
+def test_readme_thread_pool_raises_as_one_call(native, threaded):
+    payloads = [(0, 1), LA, LB, (-1, 0)]  # a bad block first, a malformed pair last
+    assert outcome(threaded, BODY, payloads, 0, 2) == outcome(
+        native.decompress_grd_blocks, BODY, payloads, 0)

@@ -1,7 +1,9 @@
 """zlib_decompress against the plain-Python model and the standard zlib."""
 import array
 import os
+import platform
 import random
+import shutil
 import subprocess
 import sys
 import threading
@@ -132,13 +134,17 @@ def test_expansion_past_thousandfold(native):
     assert native.zlib_decompress(stream) == content
 
 
-@pytest.mark.parametrize("length, compressible", [
-    (70000, False), (1 << 20, False), ((8 << 20) + 1, False), (3 << 20, True), (20 << 20, True)])
-def test_result_is_allocated_at_its_length(native, length, compressible):
+@pytest.mark.parametrize("length, compressible, padded_to", [
+    (70000, False, 0), (1 << 20, False, 0), ((8 << 20) + 1, False, 0), (3 << 20, True, 0),
+    (20 << 20, True, 0),
+    (3000, False, 5648),  # a first window of 6001 bytes, twice the content and one more
+])
+def test_result_is_allocated_at_its_length(native, length, compressible, padded_to):
     """The result's allocation ends within an eighth (and the object's own
     header) of its content, whatever growth it took to get there."""
     content = mixed_content(length, 9) if compressible else random.Random(length).randbytes(length)
-    result = native.zlib_decompress(zlib.compress(content, 6))
+    stream = zlib.compress(content, 6)
+    result = native.zlib_decompress(stream.ljust(padded_to, b"\0"))
     assert result == content
     assert result.__alloc__() <= len(result) + len(result) // 8 + 64
 
@@ -466,4 +472,58 @@ def test_output_that_cannot_grow(native):
     assert done.stdout.splitlines() == [
         "ValueError ('zlib_decompress: out of memory',)",
         "1 True",
+    ]
+
+
+# A malloc that refuses one size, armed from the script: zlib's 32 KiB window
+# is then the one allocation of a call that fails (glibc's own allocator
+# behind every other; the input is shorter than 32 KiB, and so is the
+# staging buffer).
+REFUSING_MALLOC = r"""
+#include <stddef.h>
+extern void *__libc_malloc(size_t size);
+static size_t refused_size;
+void refuse_malloc_of_size(size_t size) { refused_size = size; }
+void *malloc(size_t size) { return size && size == refused_size ? NULL : __libc_malloc(size); }
+"""
+
+WINDOW_REFUSED_SCRIPT = """
+import ctypes, sys, _native
+stream, content = bytes.fromhex(sys.argv[1]), bytes.fromhex(sys.argv[2])
+refuse = ctypes.CDLL(None).refuse_malloc_of_size
+refuse.argtypes = [ctypes.c_size_t]
+refuse(32768)
+try:
+    print(repr(_native.zlib_decompress(stream)))
+except Exception as error:
+    print(type(error).__name__, error.args)
+print(_native.decompress_grd_blocks(stream + stream, [(0, len(stream))] * 2, 0))
+refuse(0)
+print(_native.zlib_decompress(stream) == content)
+"""
+
+
+@pytest.mark.skipif(platform.libc_ver()[0] != "glibc" or bool(os.environ.get("NATIVE_EMULATOR")),
+                    reason="interposes glibc's malloc in a native process")
+def test_zlib_that_cannot_allocate_its_window(native, tmp_path):
+    """zlib's own memory running out is said as such, not as corrupt data
+    (a stream the fast decoder leaves to zlib)."""
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if not compiler:
+        pytest.skip("no C compiler")
+    (tmp_path / "refusing.c").write_text(REFUSING_MALLOC)
+    shim = tmp_path / "refusing.so"
+    subprocess.run([compiler, "-shared", "-fPIC", "-O1", str(tmp_path / "refusing.c"), "-o",
+                    str(shim)], check=True)
+    # Content past the first window: zlib returns before the stream's end,
+    # and keeps a window from then on.
+    stream = deflate_writer.single_distance_code_stream(10_000)
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(native.__file__), LD_PRELOAD=str(shim))
+    done = subprocess.run(
+        [sys.executable, "-c", WINDOW_REFUSED_SCRIPT, stream.hex(), zlib.decompress(stream).hex()],
+        env=env, capture_output=True, text=True, check=True)
+    assert done.stdout.splitlines() == [
+        "ValueError ('zlib_decompress: out of memory',)",
+        "(0, bytearray(b''))",  # a grid block stops the loop quietly
+        "True",
     ]

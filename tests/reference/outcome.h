@@ -38,7 +38,7 @@ inline std::string shown_message(const DecodeError& error) {
     case Codec::speed_blob: prefix = "decode_speed_blob: "; break;
     case Codec::zlib: prefix = "zlib_decompress: "; break;
     case Codec::fixed_width: prefix = "decode_fixed_width_strings_ucs4: "; break;
-    case Codec::byte_vector: break;  // out_of_memory only: no message
+    case Codec::output: break;  // out_of_memory only: no message
   }
   return prefix + error.message;
 }

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codecs/byte_vector.h"
+#include "codecs/growable_bytes.h"
 
 namespace native::support {
 
@@ -34,7 +34,7 @@ class MovingBytes final : public GrowableBytes {
                       : static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(new_capacity)));
     if (block == nullptr) {
       ++refusals_;
-      return out_of_memory(Codec::byte_vector);
+      return out_of_memory(Codec::output);
     }
     if (size_ > 0) {
       std::memcpy(block, data_, static_cast<std::size_t>(size_));

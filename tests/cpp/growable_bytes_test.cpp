@@ -1,4 +1,5 @@
-#include "codecs/byte_vector.h"
+#include "codecs/growable_bytes.h"
+#include "support/byte_vector.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 
 namespace native {
 namespace {
+
+using support::ByteVector;
 
 std::vector<std::uint8_t> contents(const ByteVector& vector) {
   return {vector.data(), vector.data() + vector.size()};
