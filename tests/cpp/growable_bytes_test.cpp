@@ -227,5 +227,66 @@ TEST(ByteVector, TruncateToZeroKeepsCapacity) {
   EXPECT_EQ(vector.capacity(), capacity);
 }
 
+// The growth policy's figures, where its rules are easiest to see.
+struct Growth {
+  const char* name;
+  std::uint64_t capacity, needed, expected, margin, target;
+};
+
+class GrowthTarget : public ::testing::TestWithParam<Growth> {};
+
+TEST_P(GrowthTarget, Figure) {
+  const Growth& g = GetParam();
+  EXPECT_EQ(growth_target(g.capacity, g.needed, g.expected, g.margin), g.target);
+}
+
+constexpr std::uint64_t MAX = GrowableBytes::max_capacity;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, GrowthTarget,
+    ::testing::Values(
+        Growth{"no_estimate_doubles", 1000, 1001, 0, 64, 2000},
+        Growth{"need_beyond_doubling_wins", 1000, 5000, 0, 0, 5000},
+        Growth{"estimate_beyond_doubling_doubles", 1000, 1001, 5000, 0, 2000},
+        // 1100 + 1100 / 16 + 68: the content ends within an eighth.
+        Growth{"estimate_within_doubling_stops_past_it", 1000, 1001, 1100, 0, 1236},
+        // An eighth more and the owner's margin, above 1001 + 62 + 62.
+        Growth{"every_step_adds_an_eighth_and_the_margin", 1000, 1001, 1001, 64, 1189},
+        Growth{"estimate_below_the_need_doubles", 1000, 1500, 1200, 0, 2000},
+        Growth{"estimate_past_half_the_range_doubles", 1000, 1001, MAX / 2 + 1, 0, 2000},
+        Growth{"doubling_stops_at_the_range", MAX / 2 + 1, MAX / 2 + 2, 0, 0, MAX},
+        Growth{"from_nothing", 0, 10, 0, 0, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InflationGrowth, FirstWindow) {
+  // The input and a sixteenth, between the least window and the cap.
+  EXPECT_EQ(first_inflate_window_length(0), FIRST_WINDOW_MIN);
+  EXPECT_EQ(first_inflate_window_length(4000), FIRST_WINDOW_MIN);
+  EXPECT_EQ(first_inflate_window_length(5648), 6001u);
+  EXPECT_EQ(first_inflate_window_length(FIRST_WINDOW_MAX - 1), FIRST_WINDOW_MAX);
+  EXPECT_EQ(first_inflate_window_length(UINT64_MAX), FIRST_WINDOW_MAX);
+}
+
+TEST(InflationGrowth, EstimateFromTheRatioSoFar) {
+  EXPECT_EQ(expected_inflated_length(0, 0, 10, 100), 0u);     // nothing produced yet
+  EXPECT_EQ(expected_inflated_length(0, 100, 0, 100), 0u);    // nothing consumed yet
+  EXPECT_EQ(expected_inflated_length(0, 100, 10, 100), 1000u);
+  EXPECT_EQ(expected_inflated_length(50, 100, 10, 100), 1050u);  // after the bytes before
+  EXPECT_EQ(expected_inflated_length(0, UINT64_MAX / 2, 1, 1000), 0u);  // past any capacity
+}
+
+// A stream's growth aims at the end its ratio predicts, or doubles.
+TEST(InflationGrowth, AimedAtTheStreamEndOrDoubling) {
+  for (const GrowthAim aim : {GrowthAim::stream_end, GrowthAim::doubling}) {
+    ByteVector output;
+    ASSERT_TRUE(output.reserve(1000));
+    output.commit(100);  // content before the stream
+    const InflationGrowth growth(output, 100, aim);
+    output.commit(900);  // 900 bytes from the first 75 of 100 input bytes: 1300 expected
+    ASSERT_TRUE(growth.grow(output, 1, 75));
+    EXPECT_EQ(output.capacity(), aim == GrowthAim::stream_end ? 1300u + 81 + 81 : 2000u);
+  }
+}
+
 }  // namespace
 }  // namespace native

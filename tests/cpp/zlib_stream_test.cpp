@@ -562,6 +562,16 @@ TEST(InflateZlibStreamInto, RefusedGrowthIsOutOfMemory) {
           EXPECT_EQ(failure_text(outcome), INFLATE_MESSAGE_OUT_OF_MEMORY);
           EXPECT_GT(output.refusals(), 0u);
           EXPECT_EQ(kept, before);
+          // Content lost on the refusal: no verdict on the data.
+          MovingBytes lost(before.size() + room, MovingBytes::Refusal::loses_content);
+          if (!before.empty()) {
+            ASSERT_TRUE(lost.reserve(before.size()));
+            lost.commit(before.size());
+          }
+          const auto lost_outcome = inflate_zlib_stream_into(stream, lost);
+          ASSERT_FALSE(lost_outcome.has_value());
+          EXPECT_EQ(lost_outcome.error().kind, ErrorKind::out_of_memory);
+          EXPECT_TRUE(lost.lost());
         }
       }
     }

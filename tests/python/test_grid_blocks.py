@@ -60,6 +60,7 @@ def check(native, body, payloads, size_hint):
         result = got[1]
         assert type(result) is tuple and len(result) == 2
         assert type(result[0]) is int and type(result[1]) is bytearray
+        assert result[1].__alloc__() <= len(result[1]) + len(result[1]) // 8 + 64
     return got
 
 

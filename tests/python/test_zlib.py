@@ -70,6 +70,7 @@ def check(native, data):
     if got[0] == "ok":
         assert type(got[1]) is bytearray
         assert got[1] is not data
+        assert got[1].__alloc__() <= len(got[1]) + len(got[1]) // 8 + 64
     return got
 
 

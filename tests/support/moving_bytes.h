@@ -4,7 +4,8 @@
 // so a pointer kept across a growth reads the poison or trips the address
 // sanitizer (a realloc that grows in place hides both).  And it refuses
 // growth past a capacity limit, as a result object may refuse any growth:
-// out_of_memory with nothing changed.
+// out_of_memory with nothing changed, or, as an interpreter may do to a
+// bytearray whose storage it cannot reallocate, with the content gone.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,14 @@ class MovingBytes final : public GrowableBytes {
  public:
   static constexpr std::uint8_t POISON = 0xa5;
 
+  // What a refused growth does to the storage.
+  enum class Refusal { keeps_content, loses_content };
+
   MovingBytes() noexcept = default;
   // Refuses every growth to more than `capacity_limit` bytes.
-  explicit MovingBytes(std::uint64_t capacity_limit) noexcept : capacity_limit_(capacity_limit) {}
+  explicit MovingBytes(std::uint64_t capacity_limit,
+                       Refusal refusal = Refusal::keeps_content) noexcept
+      : capacity_limit_(capacity_limit), refusal_(refusal) {}
   ~MovingBytes() { std::free(data_); }
 
   std::uint64_t growths() const noexcept { return growths_; }
@@ -34,6 +40,11 @@ class MovingBytes final : public GrowableBytes {
                       : static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(new_capacity)));
     if (block == nullptr) {
       ++refusals_;
+      if (refusal_ == Refusal::loses_content) {
+        std::memset(data_, POISON, static_cast<std::size_t>(size_));
+        std::free(data_);
+        lose_content();
+      }
       return out_of_memory(Codec::output);
     }
     if (size_ > 0) {
@@ -50,6 +61,7 @@ class MovingBytes final : public GrowableBytes {
   }
 
   std::uint64_t capacity_limit_ = max_capacity;
+  Refusal refusal_ = Refusal::keeps_content;
   std::uint64_t growths_ = 0;
   std::uint64_t refusals_ = 0;
 };
