@@ -11,8 +11,9 @@ comparisons; the inflation functions side by side with every peer inflater
 from PyPI (bench/requirements.txt), on survey-like data and on long matches
 at short distances; their peak memory on large outputs and on large streams
 that fail near their end; then the scaling of each function over sizes
-spanning at least 100x, and the throughput of the functions with one and
-two threads.
+spanning at least 100x, the throughput of the functions with one and
+two threads, and one large grid split across a pool of two threads (the
+README's example) against one call over it.
 
 Each comparison runs in a fresh subprocess, and the peak memory of each side
 in a fresh subprocess of its own, so that no allocator state carries over.
@@ -541,6 +542,37 @@ def worker_threads(job):
     return {"ok": True, "one": one, "two": two}
 
 
+def worker_pool(job):
+    """Wall time of one call over a grid's blocks and of the README's thread
+    pool over the same blocks; both results checked."""
+    native = import_native(job["module_dir"])
+    sys.path.insert(0, os.path.join(ROOT, "tests", "python"))
+    from readme_example import readme_function
+    threaded = readme_function("decompress_grd_blocks_threaded")
+    ds, workers = job["dataset"], job["workers"]
+    call, check = build_calls(native, dict(ds, check=False), ["native"])["native"]
+    data = read(ds["files"]["input"])
+    payloads = [tuple(p) for p in ds["params"]["payloads"]]
+    hint = ds["params"]["size_hint"]
+
+    def pooled():
+        return threaded(data, payloads, hint, workers)
+
+    if not (check(call()) and check(pooled())):
+        return {"ok": False}
+
+    def wall(run):
+        best = math.inf
+        for _ in range(job["trials"]):
+            start = time.perf_counter()
+            for _ in range(job["calls"]):
+                run()
+            best = min(best, time.perf_counter() - start)
+        return best
+
+    return {"ok": True, "one": wall(call), "pool": wall(pooled)}
+
+
 def worker_selfcheck(job):
     """Known answers, error kinds included: the README's examples."""
     import struct
@@ -653,7 +685,7 @@ def worker_inflaters(job):
 
 
 WORKERS = {"compare": worker_compare, "memory": worker_memory, "scaling": worker_scaling,
-           "threads": worker_threads, "selfcheck": worker_selfcheck,
+           "threads": worker_threads, "pool": worker_pool, "selfcheck": worker_selfcheck,
            "inflaters": worker_inflaters}
 
 
@@ -745,6 +777,11 @@ def threads_plan(maker, quick):
         grid_set(maker, size, 16 * KiB),
         column_set(maker, "wide", 20_000 if quick else 1_000_000),
     ]
+
+
+def pool_plan(maker, quick):
+    total = 256 * KiB if quick else 16 * MiB
+    return [grid_set(maker, total, block) for block in (16 * KiB, 64 * KiB)]
 
 
 # ------------------------------------------------------------------ output
@@ -840,7 +877,7 @@ def machine_header(module_dir):
     print(f"load:        {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} (1/5/15 min) at start")
 
 
-SECTIONS = ["comparisons", "inflaters", "memory", "scaling", "threads"]
+SECTIONS = ["comparisons", "inflaters", "memory", "scaling", "threads", "pool"]
 
 
 def main():
@@ -1079,6 +1116,31 @@ def main():
                              f"{out / res['one'] / 1e6:.0f}", f"{2 * out / res['two'] / 1e6:.0f}"])
             print_table(["function", "data set", "per thread", "1 thread", "2 threads", "2T/1T",
                          "MB/s 1T", "MB/s 2T"], rows, "llrrrrrr")
+
+        # ----------------------------------------------------------- pool
+        if "pool" in sections and wanted("decompress_grd_blocks"):
+            workers = 2
+            print(f"\nPool: wall time of one decompress_grd_blocks call over a grid's blocks, and of"
+                  f"\nthe README's decompress_grd_blocks_threaded over the same blocks on {workers}"
+                  f"\nthreads (one call per thread; the pool's start and the join included);"
+                  f"\nspeed-up = one call / pool, {workers}.0 at best.\n")
+            rows = []
+            calls = 1 if quick else 3
+            for ds in pool_plan(maker, quick):
+                res = spawn({"kind": "pool", "module_dir": module_dir, "dataset": ds,
+                             "workers": workers, "calls": calls, "trials": 2 if quick else 5})
+                if "crashed" in res or not res["ok"]:
+                    broken.append(f"decompress_grd_blocks {ds['label']} (pool): wrong result or "
+                                  f"crash {res.get('crashed', '')}")
+                    continue
+                out = ds["out_size"] * calls
+                rows.append(["decompress_grd_blocks", ds["label"],
+                             f"{calls} x {size_label(ds['out_size'])}",
+                             time_label(res["one"]), time_label(res["pool"]),
+                             f"{res['one'] / res['pool']:.2f}x",
+                             f"{out / res['one'] / 1e6:.0f}", f"{out / res['pool'] / 1e6:.0f}"])
+            print_table(["function", "data set", "calls", "one call", f"pool of {workers}",
+                         "speed-up", "MB/s one", "MB/s pool"], rows, "llrrrrrr")
     finally:
         shutil.rmtree(directory, ignore_errors=True)
 
