@@ -1,310 +1,42 @@
-// The table layout follows libdeflate's decompressor: one 32-bit entry per
-// table index, whose low byte is the number of bits the entry consumes
-// (codeword plus extra bits), so that one shift and one subtraction consume
-// a symbol; literals flagged in the top bit, so the hot loop tests one bit.
-// Subtables for codewords longer than the root follow the root, as in
-// zlib's inflate_table, whose `enough` bounds give the table lengths.
+// The fast path of zlib inflation, in the order a stream is read:
+//
+//   FastInflater::inflate_into   the driver: zlib header, one block after
+//                                another, Adler-32 trailer; growth of the
+//                                output when a block needs room
+//   read_dynamic_code            a dynamic block's header: the code-length
+//                                code, the code lengths, the decode tables
+//                                (built by huffman_tables.cpp)
+//   decode_symbols               a Huffman block's symbols: the fast loop,
+//                                bounded by the room constants below, then
+//                                the checked loop near the input's or the
+//                                output's end
+//   copy_match, store_pattern    a match's bytes, by offset class
+//   BitReader, refill            the input bit stream
+//
+// Stored blocks are copied by the driver itself.  Every way out names
+// zlib's verdict or declines (FastInflate).
 #include "codecs/fast_inflate.h"
 
 #include <libdeflate.h>
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "codecs/huffman_tables.h"
 #include "codecs/integers.h"
 
 namespace native {
 
 namespace {
 
-using u8 = std::uint8_t;
-using u16 = std::uint16_t;
-using u32 = std::uint32_t;
-using u64 = std::uint64_t;
+using namespace huffman;
 
-// Decode table entries.  Every entry's low byte is the number of bits it
-// consumes (codeword plus extra bits).  A literal entry holds its byte in
-// bits 8-15 and, in a paired table with ENTRY_PAIR set, the byte of a
-// second literal whose codeword follows within the root in bits 16-23.  Any
-// other entry has the codeword length in bits 8-11 and its value from bit
-// 16 up: a length or distance base, or for a subtable pointer its start
-// index (and then bits 8-11 give the subtable's index width and the low
-// byte the root width).
-constexpr u32 ENTRY_LITERAL = 0x80000000u;
-constexpr u32 ENTRY_PAIR = 0x01000000u;
-constexpr u32 ENTRY_EXCEPTIONAL = 0x8000;  // subtable, end of block or invalid
-constexpr u32 ENTRY_SUBTABLE = 0x4000;
-constexpr u32 ENTRY_END_OF_BLOCK = 0x2000;
-constexpr u32 ENTRY_INVALID = 0x1000;
-
-constexpr unsigned LITLEN_ROOT_BITS = 11;
-constexpr unsigned DIST_ROOT_BITS = 8;
-constexpr unsigned PRECODE_ROOT_BITS = 7;
-constexpr unsigned MAX_CODE_LENGTH = 15;
-constexpr unsigned MAX_LENGTH_EXTRA_BITS = 5;
-constexpr unsigned MAX_DIST_EXTRA_BITS = 13;
 constexpr unsigned MAX_MATCH_LENGTH = 258;
 
-// build_table notes the subtable width of each root prefix in a scratch
-// array as wide as the widest root.
-constexpr unsigned SCRATCH_ROOT_BITS = LITLEN_ROOT_BITS;
-static_assert(DIST_ROOT_BITS <= SCRATCH_ROOT_BITS && PRECODE_ROOT_BITS <= SCRATCH_ROOT_BITS);
-
 // zlib's limits: more length or distance codes are "too many length or
-// distance symbols"; 286/287 and distances 30/31 of the fixed code are
-// invalid codes.
+// distance symbols".
 constexpr unsigned MAX_LITLEN_CODES = 286;
 constexpr unsigned MAX_DIST_CODES = 30;
-
-// The static part of the entries: value and extra-bit count per symbol.
-constexpr u32 value_entry(u32 base, u32 extra) { return (base << 16) | extra; }
-
-struct SymbolTables {
-  u32 litlen[288];
-  u32 dist[32];
-  u32 precode[19];
-};
-
-constexpr SymbolTables make_symbol_tables() {
-  SymbolTables t{};
-  for (u32 s = 0; s < 256; ++s) t.litlen[s] = ENTRY_LITERAL | (s << 8);
-  t.litlen[256] = ENTRY_EXCEPTIONAL | ENTRY_END_OF_BLOCK;
-  constexpr u32 length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
-                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-  constexpr u32 length_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-  for (u32 s = 0; s < 29; ++s) t.litlen[257 + s] = value_entry(length_base[s], length_extra[s]);
-  t.litlen[286] = t.litlen[287] = ENTRY_EXCEPTIONAL | ENTRY_INVALID;
-  constexpr u32 dist_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                 33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-  for (u32 s = 0; s < 30; ++s) t.dist[s] = value_entry(dist_base[s], s < 4 ? 0 : s / 2 - 1);
-  t.dist[30] = t.dist[31] = ENTRY_EXCEPTIONAL | ENTRY_INVALID;
-  for (u32 s = 0; s < 19; ++s) t.precode[s] = s << 16;
-  return t;
-}
-
-constexpr SymbolTables SYMBOLS = make_symbol_tables();
-
-constexpr u32 make_entry(u32 symbol_entry, u32 length) {
-  if (symbol_entry & ENTRY_LITERAL) return symbol_entry + length;
-  return symbol_entry + (length << 8) + length;
-}
-
-constexpr u64 low_bits(u32 count) { return (u64{1} << count) - 1; }
-
-// The fields of an entry, each read one way by every loop.
-// The bits the entry consumes: codeword plus extra bits, or for a subtable
-// pointer the root's width.
-inline u8 entry_bits(u32 entry) { return static_cast<u8>(entry); }
-// A literal entry's byte, and the second one of a pair.
-inline u8 literal_byte(u32 entry) { return static_cast<u8>(entry >> 8); }
-inline u8 second_literal_byte(u32 entry) { return static_cast<u8>(entry >> 16); }
-// The literal bytes an entry writes: one, or two for a pair.
-inline unsigned literal_count(u32 entry) { return 1 + ((entry >> 24) & 1); }
-// A length, distance or code-length entry's codeword length (the flags
-// above it are clear in such entries; see below), and its value: the
-// length or distance base, or the code-length symbol.
-inline u8 codeword_bits(u32 entry) { return static_cast<u8>(entry >> 8); }
-inline u32 entry_value(u32 entry) { return entry >> 16; }
-// The value plus the extra bits after the codeword in `bits`, the buffer
-// as it was before the entry was consumed.
-inline u32 value_with_extra_bits(u32 entry, u64 bits) {
-  return entry_value(entry) +
-         static_cast<u32>((bits & low_bits(entry_bits(entry))) >> codeword_bits(entry));
-}
-// A subtable pointer's subtable index width and start index.
-inline u32 subtable_bits(u32 entry) { return (entry >> 8) & 0xf; }
-inline u32 subtable_start(u32 entry) { return entry >> 16; }
-
-// codeword_bits() reads bits 8-15 whole: in length and distance entries of
-// every codeword length, bits 12-15 (flags elsewhere) are clear, and the
-// flags of literal and exceptional entries lie outside them.
-constexpr bool value_entries_leave_flag_bits_clear() {
-  for (u32 length = 1; length <= MAX_CODE_LENGTH; ++length) {
-    for (u32 s = 257; s < 286; ++s) {
-      if ((make_entry(SYMBOLS.litlen[s], length) >> 12) & 0xf) return false;
-    }
-    for (u32 s = 0; s < 30; ++s) {
-      if ((make_entry(SYMBOLS.dist[s], length) >> 12) & 0xf) return false;
-    }
-  }
-  return true;
-}
-static_assert(value_entries_leave_flag_bits_clear());
-// Subtable starts are stored in 16 bits.
-static_assert(FastInflater::LITLEN_TABLE_LENGTH <= 0x10000 &&
-              FastInflater::DIST_TABLE_LENGTH <= 0x10000 &&
-              FastInflater::PRECODE_TABLE_LENGTH <= 0x10000);
-
-// Pairing literals pays where their codewords are short (text): when the
-// literals of at most PAIRED_LITERAL_BITS bits fill at least a quarter of
-// the root (CSV: about 40%; float grids and channels: under 2%), and the
-// input left is long enough to repay the pass over the root (a small
-// block's dynamic tables are not worth it).
-constexpr unsigned PAIRED_LITERAL_BITS = 6;
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-constexpr std::size_t PAIRING_MIN_INPUT = 0;  // the fuzzers' inputs are short: pair them too
-#else
-constexpr std::size_t PAIRING_MIN_INPUT = 32768;
-#endif
-
-bool pairing_pays(const u8* lens, unsigned root_bits, std::size_t input_left) {
-  if (input_left < PAIRING_MIN_INPUT) return false;
-  u32 short_slots = 0;
-  for (unsigned s = 0; s < 256; ++s) {
-    if (lens[s] != 0 && lens[s] <= PAIRED_LITERAL_BITS) short_slots += u32{1} << (root_bits - lens[s]);
-  }
-  return 4 * short_slots >= u32{1} << root_bits;
-}
-
-// Merges each root entry of a literal with the literal its remaining root
-// bits decode to, where that codeword fits in them too: one lookup then
-// writes two bytes.  In descending order, so that every second entry read
-// (at index >> first length, below the index) is still a single one.
-void pair_literals(u32* root, unsigned root_bits) {
-  for (u32 index = u32{1} << root_bits; index-- > 0;) {
-    const u32 first = root[index];
-    if (!(first & ENTRY_LITERAL)) continue;
-    const u32 first_bits = entry_bits(first);
-    const u32 second = root[index >> first_bits];
-    if (!(second & ENTRY_LITERAL) || entry_bits(second) > root_bits - first_bits) continue;
-    root[index] = ENTRY_LITERAL | ENTRY_PAIR | (u32{literal_byte(second)} << 16) |
-                  (u32{literal_byte(first)} << 8) | (first_bits + entry_bits(second));
-  }
-}
-
-constexpr std::array<u8, 256> make_byte_reversal() {
-  std::array<u8, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
-    table[b] = static_cast<u8>(r);
-  }
-  return table;
-}
-constexpr std::array<u8, 256> BYTE_REVERSAL = make_byte_reversal();
-
-// The low `length` bits of `code` in reverse order (length 1..15).
-inline u32 reverse_bits(u32 code, u32 length) {
-  const u32 reversed16 = (u32{BYTE_REVERSAL[code & 0xff]} << 8) | BYTE_REVERSAL[(code >> 8) & 0xff];
-  return reversed16 >> (16 - length);
-}
-
-// Fills `table` for the canonical code of `lens` (bit-reversed lookup, as
-// DEFLATE sends codewords).  False unless the lengths form a complete code:
-// zlib rejects over-subscribed codes, rejects incomplete code-length codes,
-// and takes incomplete length and distance codes only in degenerate forms
-// that real encoders never write; those are left to zlib.
-// The root index is `root` bits wide even where every codeword is shorter,
-// so that the decoders mask with a constant.
-template <unsigned root>
-bool build_table(u32* table, std::size_t table_length, const u8* lens, unsigned symbol_count,
-                 const u32* symbol_entries) {
-  static_assert(root <= SCRATCH_ROOT_BITS, "sub_bits is too narrow for this root");
-  unsigned count[MAX_CODE_LENGTH + 1] = {};
-  for (unsigned s = 0; s < symbol_count; ++s) ++count[lens[s]];
-  int left = 1;
-  for (unsigned len = 1; len <= MAX_CODE_LENGTH; ++len) {
-    left = (left << 1) - static_cast<int>(count[len]);
-    if (left < 0) return false;
-  }
-  if (left != 0) return false;
-
-  unsigned longest = MAX_CODE_LENGTH;
-  while (count[longest] == 0) --longest;
-  const u32 root_size = u32{1} << root;
-
-  // The used symbols by codeword length, in symbol order within a length:
-  // canonical codeword order.
-  u16 sorted[288];
-  unsigned start[MAX_CODE_LENGTH + 2];
-  start[1] = 0;
-  for (unsigned len = 1; len <= MAX_CODE_LENGTH; ++len) start[len + 1] = start[len] + count[len];
-  {
-    unsigned next[MAX_CODE_LENGTH + 1];
-    std::copy(start, start + MAX_CODE_LENGTH + 1, next);
-    for (unsigned s = 0; s < symbol_count; ++s) {
-      if (lens[s] != 0) sorted[next[lens[s]]++] = static_cast<u16>(s);
-    }
-  }
-
-  // The root, one codeword length at a time: the first 2^len entries hold
-  // every codeword up to len bits, each at its bit-reversed code; doubling
-  // them then repeats the shorter ones where the next bit is free.  The
-  // root fills with block copies instead of one strided store per entry.
-  // Slots of longer codewords hold garbage until their turn.
-  u32 code = 0;
-  unsigned index = 0;
-  for (unsigned len = 1; len <= root; ++len) {
-    for (unsigned i = 0; i < count[len]; ++i, ++index) {
-      table[reverse_bits(code++, len)] = make_entry(symbol_entries[sorted[index]], len);
-    }
-    code <<= 1;
-    if (len < root) std::memcpy(table + (u32{1} << len), table, sizeof(u32) << len);
-  }
-  if (longest <= root) return true;
-
-  // Longer codewords: note the widest subtable each root prefix needs,
-  // then lay the subtables out one after another past the root, the root
-  // entry of each prefix pointing at its own.
-  u8 sub_bits[u32{1} << SCRATCH_ROOT_BITS];
-  std::memset(sub_bits, 0, root_size);
-  const u32 first_long_code = code;
-  for (unsigned len = root + 1, i = index; len <= longest; ++len, code <<= 1) {
-    for (unsigned n = 0; n < count[len]; ++n, ++i) {
-      const u32 prefix = reverse_bits(code++, len) & (root_size - 1);
-      sub_bits[prefix] = std::max<u8>(sub_bits[prefix], static_cast<u8>(len - root));
-    }
-  }
-  std::size_t end = root_size;
-  for (u32 prefix = 0; prefix < root_size; ++prefix) {
-    if (sub_bits[prefix] == 0) continue;
-    const u32 start = static_cast<u32>(end);
-    end += std::size_t{1} << sub_bits[prefix];
-    if (end > table_length) return false;  // beyond `enough`: not a complete code
-    table[prefix] = (start << 16) | ENTRY_EXCEPTIONAL | ENTRY_SUBTABLE |
-                    (u32{sub_bits[prefix]} << 8) | root;
-  }
-  code = first_long_code;
-  for (unsigned len = root + 1; len <= longest; ++len, code <<= 1) {
-    for (unsigned n = 0; n < count[len]; ++n, ++index) {
-      const u32 reversed = reverse_bits(code++, len);
-      const u32 prefix = reversed & (root_size - 1);
-      const u32 start = subtable_start(table[prefix]);
-      const u32 entry = make_entry(symbol_entries[sorted[index]], len - root);
-      const u32 stop = start + (u32{1} << sub_bits[prefix]);
-      for (u32 i = start + (reversed >> root); i < stop; i += u32{1} << (len - root)) {
-        table[i] = entry;
-      }
-    }
-  }
-  return true;
-}
-
-// The fixed code's tables, built once, laid out as a FastInflater's.
-struct FixedTables {
-  u32 tables[FastInflater::TABLES_LENGTH];
-
-  FixedTables() {
-    u8 lens[288];
-    std::fill(lens, lens + 144, 8);
-    std::fill(lens + 144, lens + 256, 9);
-    std::fill(lens + 256, lens + 280, 7);
-    std::fill(lens + 280, lens + 288, 8);
-    build_table<LITLEN_ROOT_BITS>(tables, FastInflater::LITLEN_TABLE_LENGTH, lens, 288,
-                                  SYMBOLS.litlen);
-    std::fill(lens, lens + 32, 5);
-    build_table<DIST_ROOT_BITS>(tables + FastInflater::LITLEN_TABLE_LENGTH,
-                                FastInflater::DIST_TABLE_LENGTH, lens, 32, SYMBOLS.dist);
-  }
-};
-
-const FixedTables& fixed_tables() {
-  static const FixedTables tables;
-  return tables;
-}
 
 // One load and one store of `width` bytes: the source is read whole
 // before the destination is written.
@@ -580,7 +312,7 @@ BlockEnd decode_symbols(BitReader& reader, const HuffmanBlock& block, Output& ou
   // full width.  The fast loop then keeps its state in registers (with a
   // mask and a second table pointer to hold, the compiler spilled them).
   const u32* const litlen = block.tables;
-  const u32* const dist = block.tables + FastInflater::LITLEN_TABLE_LENGTH;
+  const u32* const dist = block.tables + LITLEN_TABLE_LENGTH;
   constexpr u64 litlen_mask = low_bits(LITLEN_ROOT_BITS);
   constexpr u64 dist_mask = low_bits(DIST_ROOT_BITS);
   BlockEnd end;  // set on every way out
@@ -775,6 +507,73 @@ done:
   return end;
 }
 
+// How reading a dynamic block's header ended: its tables built, or zlib's
+// verdict unknown (declined) or incomplete.
+enum class DynamicHeader { tables_built, declined, incomplete };
+
+// Reads a dynamic block's header after its block type: the code-length
+// code, then the length/literal and distance code lengths into `lens`, and
+// builds their tables into `tables` (litlen, then dist), pairing literals
+// where that pays; `paired` says whether it did.
+DynamicHeader read_dynamic_header(BitReader& reader, u32* tables, u32* precode_table, u8* lens,
+                                  bool& paired) {
+  // The block header's refill left at least REFILL_MIN_BITS - 3 bits: the
+  // counts' 14 are there.
+  const unsigned litlen_count = (reader.bitbuf & 31) + 257;
+  const unsigned dist_count = ((reader.bitbuf >> 5) & 31) + 1;
+  const unsigned precode_count = ((reader.bitbuf >> 10) & 15) + 4;
+  consume(reader, 14);
+  if (litlen_count > MAX_LITLEN_CODES || dist_count > MAX_DIST_CODES) {
+    return DynamicHeader::declined;
+  }
+  static constexpr u8 PRECODE_ORDER[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
+  u8 precode_lens[19] = {};
+  for (unsigned i = 0; i < precode_count; ++i) {
+    if (reader.bitsleft < 3 && !refill(reader)) return DynamicHeader::incomplete;
+    precode_lens[PRECODE_ORDER[i]] = reader.bitbuf & 7;
+    consume(reader, 3);
+  }
+  if (!build_precode_table(precode_table, precode_lens)) return DynamicHeader::declined;
+
+  const unsigned total = litlen_count + dist_count;
+  for (unsigned have = 0; have < total;) {
+    if (reader.bitsleft < 14 && !refill(reader)) return DynamicHeader::incomplete;  // 7 + 7 extra bits
+    const u32 entry = precode_table[reader.bitbuf & low_bits(PRECODE_ROOT_BITS)];
+    consume(reader, entry_bits(entry));
+    const unsigned symbol = entry_value(entry);
+    if (symbol < 16) {
+      lens[have++] = static_cast<u8>(symbol);
+      continue;
+    }
+    unsigned repeat;
+    u8 value = 0;
+    if (symbol == 16) {  // zlib: "invalid bit length repeat" with nothing before
+      if (have == 0) return DynamicHeader::declined;
+      value = lens[have - 1];
+      repeat = 3 + (reader.bitbuf & 3);
+      consume(reader, 2);
+    } else if (symbol == 17) {
+      repeat = 3 + (reader.bitbuf & 7);
+      consume(reader, 3);
+    } else {
+      repeat = 11 + (reader.bitbuf & 127);
+      consume(reader, 7);
+    }
+    if (repeat > total - have) return DynamicHeader::declined;  // zlib: repeat past the end
+    std::memset(lens + have, value, repeat);
+    have += repeat;
+  }
+  if (lens[256] == 0) return DynamicHeader::declined;  // zlib: "missing end-of-block"
+  if (!build_litlen_table(tables, lens, litlen_count) ||
+      !build_dist_table(tables + LITLEN_TABLE_LENGTH, lens + litlen_count, dist_count)) {
+    return DynamicHeader::declined;
+  }
+  paired = pairing_pays(lens, static_cast<std::size_t>(reader.end - reader.next));
+  if (paired) pair_literals(tables);
+  return DynamicHeader::tables_built;
+}
+
 }  // namespace
 
 FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
@@ -786,6 +585,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
     return verdict;
   };
   const auto decline = [&] { return give_up(FastInflate::declined); };
+  const auto corrupt = [&] { return give_up(FastInflate::corrupt); };
   const auto incomplete = [&] { return give_up(FastInflate::incomplete); };
 
   // Header: method 8, window field at most 7, check bits, no dictionary.
@@ -811,7 +611,6 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
     return true;
   };
 
-  const FixedTables& fixed = fixed_tables();
   bool final_block = false;
   do {
     if (!refill(reader)) return incomplete();
@@ -825,7 +624,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       if (position == nullptr || reader.end - position < 4) return incomplete();
       const unsigned length = load_u16le(position);
       const unsigned complement = load_u16le(position + 2);
-      if (length != (~complement & 0xffff)) return give_up(FastInflate::corrupt);
+      if (length != (~complement & 0xffff)) return corrupt();
       position += 4;
       if (static_cast<std::size_t>(reader.end - position) < length) return incomplete();
       if (static_cast<std::size_t>(out.end - out.next) < length && !make_room(length)) {
@@ -836,63 +635,14 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       reader.next = position + length;
       continue;
     } else if (block_type == 1) {  // fixed code
-      block = {false, fixed.tables};
+      block = {false, fixed_code_tables()};
     } else if (block_type == 2) {  // dynamic code
-      const unsigned litlen_count = (reader.bitbuf & 31) + 257;
-      const unsigned dist_count = ((reader.bitbuf >> 5) & 31) + 1;
-      const unsigned precode_count = ((reader.bitbuf >> 10) & 15) + 4;
-      consume(reader, 14);
-      if (litlen_count > MAX_LITLEN_CODES || dist_count > MAX_DIST_CODES) return decline();
-      static constexpr u8 PRECODE_ORDER[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                               11, 4,  12, 3, 13, 2, 14, 1, 15};
-      u8 precode_lens[19] = {};
-      for (unsigned i = 0; i < precode_count; ++i) {
-        if (reader.bitsleft < 3 && !refill(reader)) return incomplete();
-        precode_lens[PRECODE_ORDER[i]] = reader.bitbuf & 7;
-        consume(reader, 3);
+      bool paired = false;
+      switch (read_dynamic_header(reader, tables_, precode_table_, lens_, paired)) {
+        case DynamicHeader::tables_built: break;
+        case DynamicHeader::declined: return decline();
+        case DynamicHeader::incomplete: return incomplete();
       }
-      if (!build_table<PRECODE_ROOT_BITS>(precode_table_, PRECODE_TABLE_LENGTH, precode_lens, 19,
-                                          SYMBOLS.precode)) {
-        return decline();
-      }
-      const unsigned total = litlen_count + dist_count;
-      for (unsigned have = 0; have < total;) {
-        if (reader.bitsleft < 14 && !refill(reader)) return incomplete();  // 7 + 7 extra bits
-        const u32 entry = precode_table_[reader.bitbuf & low_bits(PRECODE_ROOT_BITS)];
-        consume(reader, entry_bits(entry));
-        const unsigned symbol = entry_value(entry);
-        if (symbol < 16) {
-          lens_[have++] = static_cast<u8>(symbol);
-          continue;
-        }
-        unsigned repeat;
-        u8 value = 0;
-        if (symbol == 16) {  // zlib: "invalid bit length repeat" with nothing before
-          if (have == 0) return decline();
-          value = lens_[have - 1];
-          repeat = 3 + (reader.bitbuf & 3);
-          consume(reader, 2);
-        } else if (symbol == 17) {
-          repeat = 3 + (reader.bitbuf & 7);
-          consume(reader, 3);
-        } else {
-          repeat = 11 + (reader.bitbuf & 127);
-          consume(reader, 7);
-        }
-        if (repeat > total - have) return decline();  // zlib: repeat past the end
-        std::memset(lens_ + have, value, repeat);
-        have += repeat;
-      }
-      if (lens_[256] == 0) return decline();  // zlib: "missing end-of-block"
-      if (!build_table<LITLEN_ROOT_BITS>(tables_, LITLEN_TABLE_LENGTH, lens_, litlen_count,
-                                         SYMBOLS.litlen) ||
-          !build_table<DIST_ROOT_BITS>(tables_ + LITLEN_TABLE_LENGTH, DIST_TABLE_LENGTH, lens_ + litlen_count,
-                                       dist_count, SYMBOLS.dist)) {
-        return decline();
-      }
-      const bool paired =
-          pairing_pays(lens_, LITLEN_ROOT_BITS, static_cast<std::size_t>(reader.end - reader.next));
-      if (paired) pair_literals(tables_, LITLEN_ROOT_BITS);
       block = {paired, tables_};
     } else {
       return decline();  // reserved block type
@@ -903,7 +653,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
       const BlockEnd end = block.paired ? decode_symbols<true>(reader, block, out, wanted)
                                         : decode_symbols<false>(reader, block, out, wanted);
       if (end == BlockEnd::end_of_block) break;
-      if (end == BlockEnd::corrupt) return give_up(FastInflate::corrupt);
+      if (end == BlockEnd::corrupt) return corrupt();
       if (end == BlockEnd::incomplete) return incomplete();
       if (end == BlockEnd::declined || !make_room(wanted)) return decline();
     }
@@ -914,7 +664,7 @@ FastInflate FastInflater::inflate_into(std::span<const std::uint8_t> input,
   if (trailer == nullptr || reader.end - trailer < 4) return incomplete();
   const u32 expected = load_u32be(trailer);
   const std::size_t produced = static_cast<std::size_t>(out.next - out.begin);
-  if (libdeflate_adler32(1, out.begin, produced) != expected) return give_up(FastInflate::corrupt);
+  if (libdeflate_adler32(1, out.begin, produced) != expected) return corrupt();
   output.commit(static_cast<std::uint64_t>(out.next - (output.data() + output.size())));
   return FastInflate::inflated;
 }

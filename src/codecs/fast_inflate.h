@@ -9,6 +9,7 @@
 #include <span>
 
 #include "codecs/growable_bytes.h"
+#include "codecs/huffman_tables.h"
 
 namespace native {
 
@@ -42,22 +43,13 @@ class FastInflater {
   FastInflate inflate_into(std::span<const std::uint8_t> input, GrowableBytes& output,
                            GrowthAim aim = GrowthAim::stream_end);
 
-  // The tables of dynamic codes, which have at most 286 length/literal and
-  // 30 distance symbols (the fixed code's 288 and 32 have tables of their
-  // own): root plus subtables of the longest any complete code needs
-  // (zlib's `enough`: 2342 with an 11-bit length/literal root, 402 with an
-  // 8-bit distance root), and the code lengths of both codes.
-  static constexpr std::size_t LITLEN_TABLE_LENGTH = 2342;
-  static constexpr std::size_t DIST_TABLE_LENGTH = 402;
-  static constexpr std::size_t TABLES_LENGTH = LITLEN_TABLE_LENGTH + DIST_TABLE_LENGTH;
-  static constexpr std::size_t PRECODE_TABLE_LENGTH = 128;
-  static constexpr std::size_t CODE_LENGTHS = 286 + 30;
-
  private:
-  // The length/literal table, then the distance table.
-  std::uint32_t tables_[TABLES_LENGTH];
-  std::uint32_t precode_table_[PRECODE_TABLE_LENGTH];
-  std::uint8_t lens_[CODE_LENGTHS];
+  // The tables of the last dynamic block (huffman_tables.h: the length/
+  // literal table, then the distance table), its code-length table, and
+  // the code lengths of both codes.
+  std::uint32_t tables_[huffman::TABLES_LENGTH];
+  std::uint32_t precode_table_[huffman::PRECODE_TABLE_LENGTH];
+  std::uint8_t lens_[286 + 30];
 };
 
 }  // namespace native

@@ -180,12 +180,6 @@ void expect_same_as_reference(const Bytes& input, std::size_t in_chunk,
 
 // ------------------------------------------------------------------ tests
 
-TEST(InflateFailureText, Messages) {
-  EXPECT_STREQ(INFLATE_MESSAGE_CORRUPT, "corrupt deflate stream");
-  EXPECT_STREQ(INFLATE_MESSAGE_INCOMPLETE, "incomplete deflate stream");
-  EXPECT_STREQ(INFLATE_MESSAGE_OUT_OF_MEMORY, "out of memory");
-}
-
 TEST(InflateZlibStream, EmptyInputIsIncomplete) {
   expect_failure({}, InflateFailure::incomplete);
 }
