@@ -181,7 +181,12 @@ def calls_in_worker(seed):
     return outcomes(mixed_calls(seed))
 
 
-@pytest.mark.parametrize("method", ["fork", "spawn", "forkserver"])
+# Windows has only spawn; fork and forkserver run wherever the system has them.
+@pytest.mark.parametrize("method", [
+    pytest.param(method, marks=pytest.mark.skipif(
+        method not in multiprocessing.get_all_start_methods(),
+        reason=f"no {method} start method on this system"))
+    for method in ("fork", "spawn", "forkserver")])
 def test_workers_decode_like_the_parent(method):
     expected = [outcomes(mixed_calls(seed)) for seed in range(3)]
     context = multiprocessing.get_context(method)
