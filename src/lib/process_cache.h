@@ -14,7 +14,8 @@
 //   again (the old object is left alone: its runtime is gone);
 // - no lock is held across a fork: a child forked while another thread was
 //   filling starts from an empty cache, since that thread does not exist
-//   there (the thread that forked keeps its own fill).
+//   there (the thread that forked keeps its own fill).  Windows has no fork:
+//   there the caches behave the same, without the fork handling.
 #pragma once
 
 #include <atomic>
@@ -41,6 +42,8 @@ class ProcessCache {
   using Initialiser = void* (*)(void* context);
 
   constexpr ProcessCache() = default;
+  // Takes the cache off the list the fork handler walks.
+  ~ProcessCache();
   ProcessCache(const ProcessCache&) = delete;
   ProcessCache& operator=(const ProcessCache&) = delete;
 
@@ -51,7 +54,7 @@ class ProcessCache {
 
   // Fork-child handling: every cache being filled by a thread other than
   // the calling one is set back to empty.  Registered with pthread_atfork
-  // on the first fill; exposed for the tests.
+  // on the first fill (POSIX systems); exposed for the tests.
   static void reset_abandoned_fills();
 
  private:
@@ -61,12 +64,14 @@ class ProcessCache {
     return (epoch << 2) | phase;
   }
   void enlist();
+  static void install_fork_handler();
+  static void reset_abandoned_fills_locked();  // the list's lock held
 
   std::atomic<std::uint32_t> state_{0};
   std::atomic<void*> object_{nullptr};
-  std::atomic<std::uintptr_t> filler_{0};  // the filling thread's pthread_self()
+  std::atomic<std::uintptr_t> filler_{0};  // the filling thread's identity
   std::atomic<bool> enlisted_{false};
-  ProcessCache* next_ = nullptr;  // the list of caches ever filled
+  ProcessCache* next_ = nullptr;  // the list of live caches that started a fill
 };
 
 }  // namespace native

@@ -4,8 +4,10 @@
 #include "lib/process_cache.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <barrier>
@@ -255,6 +257,9 @@ TEST(ProcessCache, ANewEpochFillsAgain) {
 // Forks while another thread is inside the initialiser; the child must fill
 // the cache itself rather than wait for a thread it does not have.
 TEST(ProcessCache, ChildForkedDuringAnotherThreadsFillStartsEmpty) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows has no fork";
+#else
   static ProcessCache cache;
   static std::atomic<bool> inside{false}, release{false};
   static int parent_object, child_object;
@@ -285,11 +290,15 @@ TEST(ProcessCache, ChildForkedDuringAnotherThreadsFillStartsEmpty) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
   EXPECT_EQ(cache.peek(0), &parent_object);
+#endif
 }
 
 // The thread that forks from inside its own initialiser keeps its fill in
 // the child: asking again there is still a re-entry, not a second fill.
 TEST(ProcessCache, ChildForkedByTheFillingThreadKeepsItsFill) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows has no fork";
+#else
   static ProcessCache cache;
   static int object, nested_object;
   static bool in_child = false;
@@ -315,6 +324,7 @@ TEST(ProcessCache, ChildForkedByTheFillingThreadKeepsItsFill) {
   }
   EXPECT_EQ(outcome.status, Status::ready);
   EXPECT_EQ(outcome.object, &object);
+#endif
 }
 
 }  // namespace
