@@ -248,10 +248,28 @@ Result<std::uint64_t> convert_unsigned(PyObject* object, std::string_view parame
   return static_cast<std::uint64_t>(value);
 }
 
+// Where `long` has 64 bits (Linux, macOS) PyLong_AsLong is the conversion
+// and its OverflowError the one raised.  Where it has 32 (Windows) the
+// 64-bit conversion reports an overflow and the same error is raised here,
+// with the message the interpreter gives for a 64-bit `long`: the argument's
+// range and its error are one on every platform.
 Result<std::int64_t> convert_signed(PyObject* object, std::string_view parameter) {
-  const long value = PyLong_AsLong(object);
-  if (value == -1 && PyErr_Occurred()) return with_argument_note(fetch_error(), parameter);
-  return static_cast<std::int64_t>(value);
+  if constexpr (sizeof(long) == sizeof(std::int64_t)) {
+    const long value = PyLong_AsLong(object);
+    if (value == -1 && PyErr_Occurred()) return with_argument_note(fetch_error(), parameter);
+    return static_cast<std::int64_t>(value);
+  } else {
+    static_assert(sizeof(long long) == sizeof(std::int64_t));
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+    if (overflow != 0) {
+      return with_argument_note(
+          PendingError(ExceptionType::overflow_error, "Python int too large to convert to C long"),
+          parameter);
+    }
+    if (value == -1 && PyErr_Occurred()) return with_argument_note(fetch_error(), parameter);
+    return static_cast<std::int64_t>(value);
+  }
 }
 
 }  // namespace native::py

@@ -31,6 +31,8 @@ PySlot module_slots[] = {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) PySlot* PyModExport__native() {
+// PyMODEXPORT_FUNC: extern "C", default visibility on ELF and Mach-O (the
+// export list keeps everything else local), dllexport on Windows.
+PyMODEXPORT_FUNC PyModExport__native() {
   return module_slots;
 }

@@ -168,7 +168,7 @@ PyModuleDef probe_definition = {
 }  // namespace native::py
 
 #if Py_LIMITED_API + 0 >= 0x030f0000
-extern "C" __attribute__((visibility("default"))) PySlot* PyModExport__frame_probe() {
+PyMODEXPORT_FUNC PyModExport__frame_probe() {
   return native::py::probe_slots;
 }
 #else
