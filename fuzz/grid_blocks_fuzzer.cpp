@@ -2,7 +2,8 @@
 // with fuzzed locations (out of range, overflowing, overlapping, repeated)
 // and size hints up to 2^64 - 1, reserved as the module reserves its
 // result, into an output that moves on every growth and, as the input
-// says, refuses to grow past a part of the content.
+// says, refuses to grow past a part of the content; and then into one that
+// loses the content on such a refusal.
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (possible > MAX_POSSIBLE_CONTENT) return 0;
 
   const GridDecoded reference = reference_grid_blocks(c.body, locations);
-  support::MovingBytes content(growth_limit(c.growth_limit, 0, reference.content.size()));
+  const std::uint64_t limit = growth_limit(c.growth_limit, 0, reference.content.size());
+  support::MovingBytes content(limit);
   (void)content.reserve(grid_content_reservation(c.body, locations, c.size_hint));
   const std::uint64_t refused_before = content.refusals();  // the reservation, skipped
   const auto inflated = inflate_grid_blocks_into(c.body, locations, content);
@@ -58,5 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           : reference_grid_blocks(c.body, std::span(locations).first(count)).content.size();
   FUZZ_CHECK(content.size() == kept);
   FUZZ_CHECK(kept == 0 || std::memcmp(content.data(), reference.content.data(), kept) == 0);
+
+  // Content lost on a refusal ends the loop with out_of_memory, never with
+  // a count; a refusal before any content loses nothing.
+  if (limit == UINT64_MAX) return 0;
+  support::MovingBytes losing(limit, support::MovingBytes::Refusal::loses_content);
+  (void)losing.reserve(grid_content_reservation(c.body, locations, c.size_hint));
+  const auto outcome = inflate_grid_blocks_into(c.body, locations, losing);
+  if (losing.lost()) {
+    FUZZ_CHECK(!outcome && outcome.error().kind == ErrorKind::out_of_memory);
+  } else {
+    FUZZ_CHECK(outcome && *outcome == count && losing.size() == kept);
+    FUZZ_CHECK(kept == 0 || std::memcmp(losing.data(), reference.content.data(), kept) == 0);
+  }
   return 0;
 }

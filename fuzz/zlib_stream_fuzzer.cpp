@@ -1,7 +1,8 @@
 // inflate_zlib_stream_into against zlib's own loop over the whole input:
 // the same content on success, and the same kind of failure (corrupt or
 // incomplete) otherwise, into an output that moves on every growth and,
-// for some input lengths, refuses to grow past a part of the content.
+// for some input lengths, refuses to grow past a part of the content, and
+// then again into one that loses the content on a refusal.
 #include <cstdint>
 #include <span>
 
@@ -28,8 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Inflated reference = reference_inflate(input, MAX_CONTENT);
   if (reference.end == InflateEnd::too_large) return 0;
 
-  support::MovingBytes output(
-      growth_limit(size % ZLIB_STREAM_LIMIT_MODULUS, 0, reference.content.size()));
+  const std::uint64_t limit =
+      growth_limit(size % ZLIB_STREAM_LIMIT_MODULUS, 0, reference.content.size());
+  support::MovingBytes output(limit);
   check_zlib_verdict(inflate_zlib_stream_into(input, output), output, 0, reference);
+  if (limit != UINT64_MAX) {
+    support::MovingBytes losing(limit, support::MovingBytes::Refusal::loses_content);
+    check_zlib_verdict(inflate_zlib_stream_into(input, losing), losing, 0, reference);
+  }
   return 0;
 }

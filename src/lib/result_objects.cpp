@@ -36,9 +36,13 @@ ResultBytearray::Resize ResultBytearray::resize(std::uint64_t length) {
   // The documentation promises nothing about a refused resize.  CPython
   // 3.15 keeps the storage; its later sources empty the bytearray when the
   // storage cannot be reallocated.
-  if (reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get())) != data_ ||
-      PyByteArray_Size(object_.get()) != length_before) {
-    return Resize::content_lost;
+  auto* data_after = reinterpret_cast<std::uint8_t*>(PyByteArray_AsString(object_.get()));
+  const Py_ssize_t length_after = PyByteArray_Size(object_.get());
+  if (data_after != data_ || length_after != length_before) {
+    if (size_ > 0) return Resize::content_lost;
+    // Nothing written yet (a refused reservation): nothing lost either.
+    data_ = data_after;
+    capacity_ = static_cast<std::uint64_t>(length_after);
   }
   return Resize::refused;
 }

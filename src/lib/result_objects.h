@@ -73,10 +73,11 @@ class ResultBytearray final : public GrowableBytes {
   enum class Resize { done, refused, content_lost };
   // PyByteArray_Resize, attached, its error cleared.  done: data_ is the
   // new storage.  refused: the bytearray kept its storage and length, and
-  // the decoders may go on writing into it.  content_lost: a refusal that
-  // changed them: the interpreter's resize may empty the bytearray when
-  // its storage cannot be reallocated, and then nothing may be written
-  // into the storage held before.
+  // the decoders may go on writing into it (or, if it held no content
+  // yet, whatever storage it has now).  content_lost: a refusal that
+  // changed them with content in it: the interpreter's resize may empty
+  // the bytearray when its storage cannot be reallocated, and then nothing
+  // may be written into the storage held before.
   Resize resize(std::uint64_t length);
   // Releases the allocation above the content, which is at least half of
   // it (attached); false if the content was lost on the way.

@@ -5,7 +5,8 @@
 // sanitizer (a realloc that grows in place hides both).  And it refuses
 // growth past a capacity limit, as a result object may refuse any growth:
 // out_of_memory with nothing changed, or, as an interpreter may do to a
-// bytearray whose storage it cannot reallocate, with the content gone.
+// bytearray whose storage it cannot reallocate, emptied: its content gone
+// (lost(), if it had any).
 #pragma once
 
 #include <cstdint>
@@ -41,9 +42,12 @@ class MovingBytes final : public GrowableBytes {
     if (block == nullptr) {
       ++refusals_;
       if (refusal_ == Refusal::loses_content) {
-        std::memset(data_, POISON, static_cast<std::size_t>(size_));
+        // Emptied: with content, it is gone; without, nothing is lost.
+        if (size_ > 0) std::memset(data_, POISON, static_cast<std::size_t>(size_));
         std::free(data_);
-        lose_content();
+        data_ = nullptr;
+        capacity_ = 0;
+        if (size_ > 0) lose_content();
       }
       return out_of_memory(Codec::output);
     }
