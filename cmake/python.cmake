@@ -158,18 +158,28 @@ target_link_libraries(native_lib_headers PRIVATE native_process_cache)
 # The entry point is the only exported symbol, on every platform:
 # - ELF: the version script keeps every other symbol local, including the
 #   weak instantiations of standard-library templates;
-# - Mach-O: the export list names it (-exported_symbol); the interpreter's
+# - Mach-O: hidden visibility keeps the module's own symbols in, and Apple's
+#   linker takes an export list (-exported_symbol).  zig's Mach-O linker
+#   takes none: the replaceable operators new and delete of the libc++abi
+#   it links in stay exported beside the entry point (harmless under the
+#   two-level namespace: other images bind their own).  The interpreter's
 #   symbols are looked up when the module loads (-undefined dynamic_lookup),
 #   as for every extension module there.  A shared library, not a bundle:
 #   zig's linker does not take -bundle;
 # - Windows: the entry point alone is dllexport (PyMODEXPORT_FUNC,
 #   PyMODINIT_FUNC), so the linker exports nothing else; the interpreter's
 #   symbols come from its import library.
+if(APPLE)
+  include(CheckLinkerFlag)
+  check_linker_flag(CXX "-Wl,-exported_symbol,_main" NATIVE_LINKER_TAKES_EXPORT_LIST)
+endif()
 function(native_add_extension name export_map entry)
   if(APPLE)
     add_library(${name} SHARED ${ARGN} $<TARGET_OBJECTS:native_frame>)
-    target_link_options(${name} PRIVATE -undefined dynamic_lookup
-      -Wl,-exported_symbol,_${entry})
+    target_link_options(${name} PRIVATE -undefined dynamic_lookup)
+    if(NATIVE_LINKER_TAKES_EXPORT_LIST)
+      target_link_options(${name} PRIVATE -Wl,-exported_symbol,_${entry})
+    endif()
   else()
     add_library(${name} MODULE ${ARGN} $<TARGET_OBJECTS:native_frame>)
   endif()
