@@ -169,6 +169,11 @@ target_link_libraries(native_lib_headers PRIVATE native_process_cache)
 # - Windows: the entry point alone is dllexport (PyMODEXPORT_FUNC,
 #   PyMODINIT_FUNC), so the linker exports nothing else; the interpreter's
 #   symbols come from its import library.
+# The libraries linked into the modules keep their symbols to themselves
+# too: without an export list (zig on macOS) visibility is all that hides
+# them.
+set_target_properties(native_codecs native_process_cache PROPERTIES
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 if(APPLE)
   include(CheckLinkerFlag)
   check_linker_flag(CXX "-Wl,-exported_symbol,_main" NATIVE_LINKER_TAKES_EXPORT_LIST)
