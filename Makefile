@@ -6,9 +6,15 @@
 #                   interpreter, pytest against the abi3 build on the
 #                   older interpreters, the release-wheel audit (the four
 #                   wheels built from the tree with zig, repaired, checked,
-#                   the aarch64 ones imported under qemu-user), the offline
-#                   lint of the release workflow, then pytest (last, for
-#                   its summary)
+#                   the aarch64 ones imported under qemu-user), the other
+#                   platforms from here (test-cross), the offline lint of
+#                   the release workflow, then pytest (last, for its
+#                   summary)
+# make test-cross   the core's unit tests built by zig for Windows x64 (run
+#                   under wine), musl x86-64 (run directly) and musl aarch64
+#                   (under qemu-user); the module linked for Windows x64 and
+#                   arm64, macOS arm64 and x86-64, musl x86-64 and aarch64,
+#                   and its exports and imports checked (tools/cross-check)
 # make build-abi3   the abi3 build for CPython 3.12 to 3.14 (build-abi3/python)
 # make bench        the full benchmark table (bench-quick: a smoke run)
 # make fuzz         every fuzzer for FUZZ_SECONDS (default 300) seconds
@@ -49,7 +55,7 @@ BUILD_ABI3 ?= build-abi3
 
 .PHONY: all host-packages demo build build-abi3 test test-cpp test-sanitize test-tsan test-fuzz-short \
         test-bench-quick test-refcount test-stress test-python-older test-python test-wheels-quick \
-        test-workflows bench bench-quick fuzz wheels clean
+        test-workflows test-cross bench bench-quick fuzz wheels clean
 
 all: demo
 
@@ -150,11 +156,16 @@ test-workflows:
 	  $$bin/check-jsonschema --builtin-schema vendor.github-workflows $(WORKFLOWS) && \
 	  $$bin/zizmor --offline --no-progress $(WORKFLOWS)
 
+# The abi3 modules are built with the oldest of OLDER_PYTHONS' headers.
+test-cross:
+	@abi3=$$($(older_pythons) | head -n 1) || exit 1; \
+	  PYTHON_FOR_TOOLS=$(PY) ABI3_PYTHON=$$abi3 JOBS=$(JOBS) tools/cross-check
+
 test-python: build
 	PYTHONPATH=$(MODULE_DIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
 test: test-cpp test-sanitize test-tsan test-fuzz-short test-bench-quick test-refcount test-stress \
-      test-python-older test-wheels-quick test-workflows test-python
+      test-python-older test-wheels-quick test-cross test-workflows test-python
 
 # The full run builds the module it measures itself, with the release
 # wheels' compiler (build-bench-module); the quick one takes $(BUILD).
